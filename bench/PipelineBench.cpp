@@ -1,0 +1,94 @@
+// Timings of the diagnosis pipeline on a 2-megapixel chest X-ray (1604 x 1248 JPEG)
+// with the shipped models. Run: build/bin/orvix_bench --benchmark_repetitions=10
+// --benchmark_report_aggregates_only=true
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <iostream>
+
+#include "orvix/Console.h"
+#include "orvix/DiagnosisState.h"
+#include "orvix/ImageDecoder.h"
+#include "orvix/ImagePreparation.h"
+#include "orvix/ImportRun.h"
+#include "orvix/Report.h"
+
+namespace {
+
+using namespace orvix;
+
+const std::vector<std::uint8_t>& pictureBytes() {
+    static const auto bytes = readWholeFile(ORVIX_BENCH_PICTURE).value();
+    return bytes;
+}
+
+const Image& picture() {
+    static const Image image = decodeImage(pictureBytes()).value();
+    return image;
+}
+
+DiagnosisState& state() {
+    static DiagnosisState s = [] {
+        ::setenv("ORVIX_MODEL_DIR", ORVIX_SHIPPED_MODELS, 0);
+        auto created = DiagnosisState::create();
+        if (!created) {
+            std::cerr << created.error().message << '\n';
+            std::exit(2);
+        }
+        return std::move(created).value();
+    }();
+    return s;
+}
+
+PixelBuffer preparedBuffer() { return *makePixelBuffer(*redrawImage(picture())); }
+
+void BM_ReadFile(benchmark::State& s) {
+    for (auto _ : s) benchmark::DoNotOptimize(readWholeFile(ORVIX_BENCH_PICTURE));
+}
+BENCHMARK(BM_ReadFile)->Unit(benchmark::kMillisecond);
+
+void BM_Decode(benchmark::State& s) {
+    for (auto _ : s) benchmark::DoNotOptimize(decodeImage(pictureBytes()));
+}
+BENCHMARK(BM_Decode)->Unit(benchmark::kMillisecond);
+
+void BM_Preparation(benchmark::State& s) {  // redrawImage + makePixelBuffer
+    for (auto _ : s) {
+        auto redrawn = redrawImage(picture());
+        benchmark::DoNotOptimize(makePixelBuffer(*redrawn));
+    }
+}
+BENCHMARK(BM_Preparation)->Unit(benchmark::kMillisecond);
+
+void BM_PredictGate(benchmark::State& s) {
+    const XRayClassifier1Input input(preparedBuffer());
+    const PredictionOptions options;
+    for (auto _ : s) benchmark::DoNotOptimize(state().model2->prediction(input, options));
+}
+BENCHMARK(BM_PredictGate)->Unit(benchmark::kMillisecond);
+
+void BM_PredictDisease(benchmark::State& s) {
+    const SickClassifier1Input input(preparedBuffer());
+    const PredictionOptions options;
+    for (auto _ : s) benchmark::DoNotOptimize(state().model->prediction(input, options));
+}
+BENCHMARK(BM_PredictDisease)->Unit(benchmark::kMillisecond);
+
+void BM_ComposeReport(benchmark::State& s) {
+    for (auto _ : s) benchmark::DoNotOptimize(composeReport("chest.jpeg", "NORMAL", 0.97, Clock::now()));
+}
+BENCHMARK(BM_ComposeReport)->Unit(benchmark::kMillisecond);
+
+void BM_WholeImport(benchmark::State& s) {  // read, decode, both stages, report
+    setConsoleStream(nullptr);
+    DiagnosisState& st = state();
+    const auto outcome = ImporterOutcome::success(ORVIX_BENCH_PICTURE);
+    for (auto _ : s) benchmark::DoNotOptimize(importImage(outcome, st));
+    setConsoleStream(&std::cout);
+}
+BENCHMARK(BM_WholeImport)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,98 @@
+#include "BatchOptions.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string_view>
+#include <system_error>
+
+#include "orvix/ImageDecoder.h"
+
+namespace orvix::cli {
+
+std::string usageText() {
+    return "Usage: orvix-screen [options] PATH...\n"
+           "Screens chest X-ray pictures for pneumonia with Orvix's two classifiers (chest X-ray gate,\n"
+           "then NORMAL/PNEUMONIA), one result line per picture. A PATH may be a picture file or a\n"
+           "directory, searched recursively for picture files. Everything runs on this machine.\n"
+           "\n"
+           "Options:\n"
+           "  --json          one JSON object per line\n"
+           "  --csv           comma-separated values with a header line\n"
+           "  --reports DIR   also write each picture's report to DIR/output_<file name>.txt\n"
+           "  --console       show the analysis console lines on standard error\n"
+           "  --help          show this help and exit\n"
+           "  --version       show the version and exit\n"
+           "\n"
+           "Exit status: 0 every picture analysed, 1 some could not be read or decoded,\n"
+           "2 usage error or a missing or invalid model.\n"
+           "Models are looked up in $ORVIX_MODEL_DIR, next to the program, and in the installed\n"
+           "share directory. Not for diagnostic use.\n";
+}
+
+std::optional<std::string> parseBatchOptions(int argc, char** argv, BatchOptions& options) {
+    bool onlyPaths = false;
+    bool formatSet = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (onlyPaths || arg.empty() || arg[0] != '-' || arg == "-") {
+            options.paths.emplace_back(argv[i]);
+        } else if (arg == "--") {
+            onlyPaths = true;
+        } else if (arg == "--json" || arg == "--csv") {
+            if (formatSet) return "choose one of --json and --csv";
+            formatSet = true;
+            options.format = arg == "--json" ? OutputFormat::Json : OutputFormat::Csv;
+        } else if (arg == "--reports") {
+            if (i + 1 >= argc) return "--reports needs a directory";
+            options.reportsDir = argv[++i];
+        } else if (arg.rfind("--reports=", 0) == 0) {
+            options.reportsDir = std::string(arg.substr(10));
+        } else if (arg == "--console") {
+            options.showConsole = true;
+        } else if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
+        } else {
+            return "unknown option " + std::string(arg);
+        }
+    }
+    if (!options.help && !options.version && options.paths.empty()) return "no PATH given";
+    return std::nullopt;
+}
+
+namespace {
+
+bool hasPictureExtension(const std::filesystem::path& path) {
+    std::string ext = path.extension().string();
+    if (ext.size() < 2) return false;
+    ext.erase(0, 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    const auto& known = decodableExtensions();
+    return std::find(known.begin(), known.end(), ext) != known.end();
+}
+
+}  // namespace
+
+std::vector<std::filesystem::path> collectPictures(const std::vector<std::filesystem::path>& paths) {
+    std::vector<std::filesystem::path> files;
+    for (const auto& path : paths) {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(path, ec)) {
+            files.push_back(path);
+            continue;
+        }
+        std::vector<std::filesystem::path> found;
+        const auto opts = std::filesystem::directory_options::skip_permission_denied;
+        for (auto it = std::filesystem::recursive_directory_iterator(path, opts, ec);
+             !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+            std::error_code typeEc;
+            if (it->is_regular_file(typeEc) && hasPictureExtension(it->path())) found.push_back(it->path());
+        }
+        std::sort(found.begin(), found.end());
+        files.insert(files.end(), found.begin(), found.end());
+    }
+    return files;
+}
+
+}  // namespace orvix::cli

@@ -1,0 +1,191 @@
+// orvix-screen: the batch front end. Every picture goes through the same core run
+// as the window (read, decode, gate, disease stage, report); this file only
+// chooses the files and prints one result per picture.
+
+#include <unistd.h>
+
+#include <iostream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "BatchOptions.h"
+#include "orvix/Console.h"
+#include "orvix/DiagnosisState.h"
+#include "orvix/ImportRun.h"
+#include "orvix/ReportSaver.h"
+
+namespace {
+
+using namespace orvix;
+using cli::OutputFormat;
+
+constexpr std::size_t kProgressFrom = 20;  // files; fewer finish before a bar would help
+
+const char* statusName(ImportStatus status) {
+    switch (status) {
+        case ImportStatus::Analysed: return "ok";
+        case ImportStatus::Unreadable: return "unreadable";
+        case ImportStatus::Undecodable: return "undecodable";
+        case ImportStatus::ImporterFailed: break;
+    }
+    return "unreadable";
+}
+
+std::string csvField(const std::string& s) {
+    if (s.find_first_of(",\"\n\r") == std::string::npos) return s;
+    std::string out = "\"";
+    for (char c : s) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+}
+
+double probabilityOf(const std::optional<StageResult>& stage) {
+    if (!stage) return 0.0;
+    auto it = stage->classLabelProbs.find(stage->classLabel);
+    return it == stage->classLabelProbs.end() ? 0.0 : it->second;
+}
+
+struct Row {
+    std::filesystem::path path;
+    std::string fileName;
+    ImportResult result;
+    std::string verdict;  // NEGATIVE / POSITIVE
+    bool isChestXRay = false;
+    double accuracy = 0.0;
+};
+
+void printRow(const Row& row, OutputFormat format) {
+    const bool ok = row.result.status == ImportStatus::Analysed;
+    const auto& gate = row.result.gate;
+    const auto& disease = row.result.disease;
+    switch (format) {
+        case OutputFormat::Text: {
+            if (!ok) return;  // named on standard error instead
+            std::ostringstream line;
+            line << row.path.string() << '\t' << (gate ? gate->classLabel : "-") << ' '
+                 << describeDouble(probabilityOf(gate)) << '\t' << (disease ? disease->classLabel : "-") << ' '
+                 << describeDouble(probabilityOf(disease)) << '\t'
+                 << (row.isChestXRay ? row.verdict : "NOT A CHEST X-RAY (" + row.verdict + ")");
+            std::cout << line.str() << '\n';
+            return;
+        }
+        case OutputFormat::Csv: {
+            std::cout << csvField(row.path.string()) << ',' << csvField(row.fileName) << ','
+                      << statusName(row.result.status) << ',' << csvField(gate ? gate->classLabel : "") << ','
+                      << (gate ? describeDouble(probabilityOf(gate)) : "") << ','
+                      << csvField(disease ? disease->classLabel : "") << ','
+                      << (disease ? describeDouble(probabilityOf(disease)) : "") << ',' << (ok ? row.verdict : "")
+                      << ',' << (ok ? (row.isChestXRay ? "true" : "false") : "") << ','
+                      << (ok ? describeDouble(row.accuracy) : "") << '\n';
+            return;
+        }
+        case OutputFormat::Json: {
+            nlohmann::json j;
+            j["path"] = row.path.string();
+            j["fileName"] = row.fileName;
+            j["status"] = statusName(row.result.status);
+            if (!ok) j["error"] = row.result.message;
+            auto stage = [](const std::optional<StageResult>& s) {
+                nlohmann::json out = nlohmann::json::object();
+                if (!s) return nlohmann::json(nullptr);
+                out["label"] = s->classLabel;
+                out["probabilities"] = s->classLabelProbs;
+                return out;
+            };
+            j["gate"] = stage(gate);
+            j["disease"] = stage(disease);
+            j["result"] = ok ? nlohmann::json(row.verdict) : nlohmann::json(nullptr);
+            j["isChestXRay"] = ok ? nlohmann::json(row.isChestXRay) : nlohmann::json(nullptr);
+            j["accuracy"] = ok ? nlohmann::json(row.accuracy) : nlohmann::json(nullptr);
+            // File names need not be UTF-8; invalid bytes become U+FFFD rather than failing the line.
+            std::cout << j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+            return;
+        }
+    }
+}
+
+class Progress {
+public:
+    explicit Progress(std::size_t total) : total_(total), enabled_(total >= kProgressFrom && ::isatty(2)) {}
+    void step(std::size_t done) {
+        if (!enabled_) return;
+        const std::size_t width = 30, filled = width * done / total_;
+        std::cerr << "\r[" << std::string(filled, '#') << std::string(width - filled, ' ') << "] " << done << '/'
+                  << total_ << (done == total_ ? "\n" : "") << std::flush;
+    }
+
+private:
+    std::size_t total_;
+    bool enabled_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    cli::BatchOptions options;
+    if (auto error = cli::parseBatchOptions(argc, argv, options)) {
+        std::cerr << "orvix-screen: " << *error << "\n\n" << cli::usageText();
+        return 2;
+    }
+    if (options.help) {
+        std::cout << cli::usageText();
+        return 0;
+    }
+    if (options.version) {
+        std::cout << "orvix-screen " << ORVIX_VERSION << '\n';
+        return 0;
+    }
+
+    // Standard output carries only results: console lines go to standard error on
+    // request, diagnostics are replaced by this tool's own messages.
+    setConsoleStream(options.showConsole ? &std::cerr : nullptr);
+    setDiagnosticStream(nullptr);
+
+    auto created = DiagnosisState::create();
+    if (!created) {
+        std::cerr << "orvix-screen: " << created.error().message << '\n';
+        return 2;
+    }
+    DiagnosisState state = std::move(created).value();
+
+    if (options.reportsDir) {
+        std::error_code ec;
+        std::filesystem::create_directories(*options.reportsDir, ec);
+        if (ec) {
+            std::cerr << "orvix-screen: cannot create " << options.reportsDir->string() << ": " << ec.message() << '\n';
+            return 2;
+        }
+    }
+
+    const auto files = cli::collectPictures(options.paths);
+    if (options.format == OutputFormat::Csv)
+        std::cout << "path,fileName,status,gateLabel,gateProbability,diseaseLabel,diseaseProbability,result,"
+                     "isChestXRay,accuracy\n";
+    Progress progress(files.size());
+    int exitCode = 0;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        Row row;
+        row.path = files[i];
+        row.result = importImage(ImporterOutcome::success(files[i]), state);
+        row.fileName = row.result.status == ImportStatus::Analysed ? state.fileName.get() : files[i].filename().string();
+        if (row.result.status == ImportStatus::Analysed) {
+            row.verdict = state.classificationLabel.get() == "NORMAL" ? "NEGATIVE" : "POSITIVE";
+            row.isChestXRay = state.classificationLabel2.get() == "X-Ray";
+            row.accuracy = state.accuracy;
+            if (options.reportsDir) {
+                auto saved = writeFileAtomically(*options.reportsDir / reportFileName(state.fileName), state.fullText.get());
+                if (!saved) {
+                    std::cerr << "orvix-screen: " << saved.error().message << '\n';
+                    exitCode = 1;
+                }
+            }
+        } else {
+            std::cerr << "orvix-screen: " << row.result.message << '\n';
+            exitCode = 1;
+        }
+        printRow(row, options.format);
+        progress.step(i + 1);
+    }
+    std::cout.flush();
+    return exitCode;
+}

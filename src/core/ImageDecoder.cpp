@@ -1,0 +1,145 @@
+#include "orvix/ImageDecoder.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+namespace orvix {
+namespace {
+
+std::string describe(const std::filesystem::path& path, const std::string& why) {
+    return path.string() + ": " + why;
+}
+
+// OpenCV checks a picture's declared size against OPENCV_IO_MAX_IMAGE_PIXELS after
+// reading the header and before allocating pixels; that is where a decompression
+// bomb must stop. The variable is read once, on first use, so it is set before any decode.
+void limitDecoderPixels() {
+    static std::once_flag once;
+    std::call_once(once, [] { ::setenv("OPENCV_IO_MAX_IMAGE_PIXELS", std::to_string(kMaxPixels).c_str(), 1); });
+}
+
+bool isJpeg(std::span<const std::uint8_t> bytes) {
+    return bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
+}
+
+cv::Mat toEightBit(const cv::Mat& in) {
+    if (in.depth() == CV_8U) return in;
+    cv::Mat out;
+    switch (in.depth()) {
+        case CV_16U: in.convertTo(out, CV_8U, 1.0 / 257.0); break;
+        case CV_16S: in.convertTo(out, CV_8U, 1.0 / 257.0, 128.0); break;
+        case CV_32F:
+        case CV_64F: {
+            // High-dynamic-range files: clip to [0, 1] like a display would.
+            in.convertTo(out, CV_8U, 255.0);
+            break;
+        }
+        default: in.convertTo(out, CV_8U); break;
+    }
+    return out;
+}
+
+cv::Mat compositeOnWhite(const cv::Mat& bgra) {
+    cv::Mat out(bgra.size(), CV_8UC3);
+    for (int y = 0; y < bgra.rows; ++y) {
+        const auto* src = bgra.ptr<cv::Vec4b>(y);
+        auto* dst = out.ptr<cv::Vec3b>(y);
+        for (int x = 0; x < bgra.cols; ++x) {
+            const int a = src[x][3];
+            for (int c = 0; c < 3; ++c) dst[x][c] = static_cast<std::uint8_t>((src[x][c] * a + 255 * (255 - a) + 127) / 255);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+Result<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& path, std::uintmax_t maxBytes) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Error{describe(path, std::strerror(errno))};
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return Error{describe(path, std::strerror(errno))};
+    if (S_ISDIR(info.st_mode)) return Error{describe(path, "is a directory")};
+    if (!S_ISREG(info.st_mode)) return Error{describe(path, "is not a regular file")};
+    const auto tooLarge = Error{describe(path, "file is larger than the " + std::to_string(maxBytes >> 20) + " MiB limit")};
+    if (static_cast<std::uintmax_t>(info.st_size) > maxBytes) return tooLarge;
+
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(static_cast<std::size_t>(info.st_size));
+    std::uint8_t chunk[1 << 16];
+    while (true) {  // to the end, not to st_size: the file may change while it is read
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return Error{describe(path, std::strerror(errno))};
+        }
+        if (n == 0) break;
+        if (bytes.size() + static_cast<std::size_t>(n) > maxBytes) return tooLarge;
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    }
+    return bytes;
+}
+
+Result<Image> decodeImage(std::span<const std::uint8_t> bytes) {
+    if (bytes.empty()) return Error{"empty file"};
+    limitDecoderPixels();
+    // cv::imdecode takes a non-const Mat header; it does not write through it.
+    const cv::Mat raw(1, static_cast<int>(bytes.size()), CV_8U, const_cast<std::uint8_t*>(bytes.data()));
+    cv::Mat decoded;
+    try {
+        // JPEG carries no alpha but often an EXIF orientation, which only the
+        // non-UNCHANGED modes apply. Other formats keep their alpha channel.
+        const int flags = isJpeg(bytes) ? (cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR) : cv::IMREAD_UNCHANGED;
+        decoded = cv::imdecode(raw, flags);
+    } catch (const cv::Exception& e) {
+        return Error{std::string("not a decodable picture (") + e.what() + ")"};
+    }
+    if (decoded.empty() || decoded.cols <= 0 || decoded.rows <= 0) return Error{"not a decodable picture"};
+    if (static_cast<std::uint64_t>(decoded.cols) * static_cast<std::uint64_t>(decoded.rows) > kMaxPixels)
+        return Error{"picture has more than " + std::to_string(kMaxPixels) + " pixels"};
+
+    try {
+        cv::Mat eight = toEightBit(decoded);
+        cv::Mat bgr;
+        switch (eight.channels()) {
+            case 1: cv::cvtColor(eight, bgr, cv::COLOR_GRAY2BGR); break;
+            case 2: {  // grey + alpha
+                std::vector<cv::Mat> planes;
+                cv::split(eight, planes);
+                cv::Mat bgra;
+                cv::merge(std::vector<cv::Mat>{planes[0], planes[0], planes[0], planes[1]}, bgra);
+                bgr = compositeOnWhite(bgra);
+                break;
+            }
+            case 3: bgr = eight; break;
+            case 4: bgr = compositeOnWhite(eight); break;
+            default: return Error{"unsupported number of colour channels: " + std::to_string(eight.channels())};
+        }
+        return Image(bgr);
+    } catch (const cv::Exception& e) {
+        return Error{std::string("could not convert the picture (") + e.what() + ")"};
+    }
+}
+
+const std::vector<std::string>& decodableExtensions() {
+    // The codecs of Debian's OpenCV build (OpenEXR is off unless enabled at run time).
+    static const std::vector<std::string> extensions{"png", "jpg", "jpeg", "jpe", "bmp", "dib", "tif",
+                                                     "tiff", "webp", "pbm", "pgm", "ppm", "pnm", "pxm",
+                                                     "sr",  "ras",  "jp2",  "hdr", "pic"};
+    return extensions;
+}
+
+}  // namespace orvix

@@ -1,0 +1,48 @@
+#include "orvix/ImportRun.h"
+
+#include "orvix/Console.h"
+#include "orvix/FileUrl.h"
+#include "orvix/ImageDecoder.h"
+#include "orvix/Report.h"
+
+namespace orvix {
+namespace {
+
+// Read and decode; the file's bytes are released before the classifiers run.
+ImportResult readPicture(const std::filesystem::path& url, Image& picture) {
+    auto bytes = readWholeFile(url);
+    if (!bytes) return {ImportStatus::Unreadable, bytes.error().message, {}, {}};
+    auto decoded = decodeImage(bytes.value());
+    if (!decoded) return {ImportStatus::Undecodable, url.string() + ": " + decoded.error().message, {}, {}};
+    picture = std::move(decoded).value();
+    return {ImportStatus::Analysed, {}, {}, {}};
+}
+
+}  // namespace
+
+ImportResult importImage(const ImporterOutcome& outcome, DiagnosisState& state) {
+    if (!outcome.url) {
+        printConsoleLine("Error happend");
+        return {ImportStatus::ImporterFailed, outcome.error, {}, {}};
+    }
+    const std::filesystem::path& url = *outcome.url;
+    printConsoleLine(fileURLString(url));
+    // Security-scoped access has no counterpart on this platform; it would begin here.
+
+    Image picture;
+    ImportResult result = readPicture(url, picture);
+    if (result.status == ImportStatus::Analysed) {
+        state.fileName = lastPathComponent(url);
+        state.img = std::move(picture);
+        result.gate = classifyXRay(state);
+        result.disease = classifyPneumonia(state);
+        state.fullText = composeReport(state.fileName, state.classificationLabel, state.accuracy, Clock::now());
+    } else {
+        printDiagnostic("orvix: cannot analyse " + result.message);
+    }
+    // ...and end here.
+    state.showAlert = false;
+    return result;
+}
+
+}  // namespace orvix

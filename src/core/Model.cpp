@@ -1,0 +1,160 @@
+#include "orvix/Model.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include <openssl/evp.h>
+#include <opencv2/dnn.hpp>
+
+#include "orvix/ImageDecoder.h"
+
+namespace orvix {
+namespace {
+
+constexpr std::uintmax_t kMaxMetadataBytes = 1 << 20;
+constexpr std::uintmax_t kMaxNetworkBytes = 64ull << 20;
+
+std::string sha256Hex(const std::vector<std::uint8_t>& bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) return {};
+    std::string hex;
+    char pair[3];
+    for (unsigned int i = 0; i < length; ++i) {
+        std::snprintf(pair, sizeof pair, "%02x", digest[i]);
+        hex += pair;
+    }
+    return hex;
+}
+
+std::vector<double> probabilitiesFrom(const cv::Mat& output, const ModelMetadata& m) {
+    std::vector<double> values(output.total());
+    const float* raw = output.ptr<float>();
+    for (std::size_t i = 0; i < values.size(); ++i) values[i] = raw[i];
+    if (m.outputKind == ModelMetadata::OutputKind::Probabilities) return values;
+    const double top = *std::max_element(values.begin(), values.end());
+    double sum = 0;
+    for (double& v : values) {
+        v = std::exp((v - top) / m.temperature);
+        sum += v;
+    }
+    for (double& v : values) v /= sum;
+    return values;
+}
+
+std::string decide(const std::vector<double>& probs, const ModelMetadata& m) {
+    if (m.decision == ModelMetadata::DecisionKind::Threshold) {
+        const auto at = std::find(m.classLabels.begin(), m.classLabels.end(), m.decisionLabel) - m.classLabels.begin();
+        return probs[static_cast<std::size_t>(at)] >= m.threshold ? m.decisionLabel : m.otherwiseLabel;
+    }
+    return m.classLabels[static_cast<std::size_t>(std::max_element(probs.begin(), probs.end()) - probs.begin())];
+}
+
+}  // namespace
+
+struct Model::Network {
+    cv::dnn::Net net;
+};
+
+Model::Model(std::filesystem::path directory, std::shared_ptr<const ModelMetadata> metadata,
+             std::shared_ptr<Network> network)
+    : directory_(std::move(directory)), metadata_(std::move(metadata)), network_(std::move(network)) {}
+
+Result<Model> Model::load(const std::filesystem::path& resourceDirectory) {
+    const std::string where = resourceDirectory.string();
+    auto fail = [&](const std::string& why) { return Error{"model resource " + where + ": " + why}; };
+
+    auto metaBytes = readWholeFile(resourceDirectory / "metadata.json", kMaxMetadataBytes);
+    if (!metaBytes) return fail(metaBytes.error().message);
+    auto metadata = parseModelMetadata(
+        std::string_view(reinterpret_cast<const char*>(metaBytes->data()), metaBytes->size()));
+    if (!metadata) return fail(metadata.error().message);
+    const std::string stem = resourceDirectory.filename().stem().string();
+    if (resourceDirectory.extension() == ".mlmodelc" && stem != metadata->name)
+        return fail("metadata.name \"" + metadata->name + "\" does not match the resource name \"" + stem + "\"");
+
+    auto onnx = readWholeFile(resourceDirectory / "model.onnx", kMaxNetworkBytes);
+    if (!onnx) return fail(onnx.error().message);
+    if (sha256Hex(onnx.value()) != metadata->sha256)
+        return fail("model.onnx does not match the SHA-256 in metadata.json (damaged or replaced)");
+
+    auto network = std::make_shared<Network>();
+    try {
+        network->net = cv::dnn::readNetFromONNX(reinterpret_cast<const char*>(onnx->data()), onnx->size());
+        if (network->net.empty()) return fail("OpenCV could not import model.onnx");
+        network->net.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
+        network->net.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
+        // One pass on a blank input checks the network's shape against the labels now,
+        // rather than on the user's first picture.
+        const int shape[] = {1, 3, metadata->height, metadata->width};
+        network->net.setInput(cv::Mat(4, shape, CV_32F, cv::Scalar(0)));
+        const cv::Mat out = network->net.forward();
+        if (out.total() != metadata->classLabels.size())
+            return fail("the network gives " + std::to_string(out.total()) + " outputs for " +
+                        std::to_string(metadata->classLabels.size()) + " class labels");
+    } catch (const cv::Exception& e) {
+        return fail(std::string("OpenCV could not run model.onnx: ") + e.what());
+    }
+    return Model(resourceDirectory, std::make_shared<const ModelMetadata>(std::move(metadata).value()),
+                 std::move(network));
+}
+
+Result<std::vector<float>> pixelBufferToTensor(const PixelBuffer& source, const ModelMetadata& m) {
+    if (source.formatType() != PixelBuffer::kFormat32ARGB) return Error{"pixel buffer is not in format 32"};
+    if (source.width() != m.width || source.height() != m.height)
+        return Error{"pixel buffer is " + std::to_string(source.width()) + "x" + std::to_string(source.height()) +
+                     ", the model takes " + std::to_string(m.width) + "x" + std::to_string(m.height)};
+    PixelBuffer buffer = source;  // shares the pixels; the lock is this reader's own
+    buffer.lockBaseAddress();
+    const std::uint8_t* base = buffer.baseAddress();
+    const std::size_t plane = static_cast<std::size_t>(m.width) * static_cast<std::size_t>(m.height);
+    std::vector<float> tensor(3 * plane);
+    // Byte offsets of the tensor's channels within an xRGB pixel.
+    const int offset[3] = {m.channelOrder == ModelMetadata::ChannelOrder::RGB ? 1 : 3, 2,
+                           m.channelOrder == ModelMetadata::ChannelOrder::RGB ? 3 : 1};
+    for (int c = 0; c < 3; ++c) {
+        // (byte * scale - mean) / std as one multiply-add per value.
+        const double gain = m.scale / m.std[static_cast<std::size_t>(c)];
+        const double bias = -m.mean[static_cast<std::size_t>(c)] / m.std[static_cast<std::size_t>(c)];
+        float* out = tensor.data() + static_cast<std::size_t>(c) * plane;
+        for (int y = 0; y < m.height; ++y) {
+            const std::uint8_t* row = base + static_cast<std::size_t>(y) * buffer.bytesPerRow();
+            for (int x = 0; x < m.width; ++x)
+                *out++ = static_cast<float>(row[x * 4 + offset[c]] * gain + bias);
+        }
+    }
+    buffer.unlockBaseAddress();
+    return tensor;
+}
+
+Result<std::shared_ptr<const FeatureProvider>> Model::prediction(const FeatureProvider& input,
+                                                                 const PredictionOptions&) const {
+    const ModelMetadata& m = *metadata_;
+    auto value = input.featureValueForName(m.inputName);
+    if (!value || value->type() != FeatureValue::Type::PixelBuffer)
+        return Error{m.name + ": the input has no pixel buffer named \"" + m.inputName + "\""};
+    auto tensor = pixelBufferToTensor(*value->imageBufferValue(), m);
+    if (!tensor) return Error{m.name + ": " + tensor.error().message};
+
+    std::vector<double> probs;
+    try {
+        const int shape[] = {1, 3, m.height, m.width};
+        network_->net.setInput(cv::Mat(4, shape, CV_32F, tensor->data()));
+        probs = probabilitiesFrom(network_->net.forward(), m);
+    } catch (const cv::Exception& e) {
+        return Error{m.name + ": prediction failed: " + e.what()};
+    }
+    if (probs.size() != m.classLabels.size() ||
+        std::any_of(probs.begin(), probs.end(), [](double p) { return !std::isfinite(p); }))
+        return Error{m.name + ": prediction gave no valid probabilities"};
+
+    FeatureValue::Dictionary byLabel;
+    for (std::size_t i = 0; i < probs.size(); ++i) byLabel[m.classLabels[i]] = probs[i];
+    std::map<std::string, FeatureValue> features;
+    features.emplace("classLabel", FeatureValue::featureValueWithString(decide(probs, m)));
+    features.emplace("classLabelProbs", FeatureValue::featureValueWithDictionary(std::move(byLabel)));
+    return std::shared_ptr<const FeatureProvider>(std::make_shared<DictionaryFeatureProvider>(std::move(features)));
+}
+
+}  // namespace orvix

@@ -1,0 +1,64 @@
+#include "orvix/Report.h"
+
+#include <cstdlib>
+#include <memory>
+
+#include <unicode/datefmt.h>
+#include <unicode/locid.h>
+#include <unicode/timezone.h>
+#include <unicode/unistr.h>
+
+#include "orvix/Classification.h"
+
+namespace orvix {
+
+std::string currentLocaleId() {
+    for (const char* name : {"LC_ALL", "LC_TIME", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value == nullptr || *value == '\0') continue;
+        std::string id = value;
+        if (id == "C" || id == "POSIX" || id.rfind("C.", 0) == 0) break;
+        // language_TERRITORY.codeset@modifier -> language_TERRITORY@modifier
+        const auto dot = id.find('.');
+        if (dot != std::string::npos) {
+            const auto at = id.find('@', dot);
+            id = id.substr(0, dot) + (at == std::string::npos ? "" : id.substr(at));
+        }
+        return id;
+    }
+    return "en_US_POSIX";
+}
+
+std::string formatReportDate(Clock::time_point when, const std::string& localeId, const std::string& timeZoneId) {
+    const icu::Locale locale(localeId.c_str());
+    std::unique_ptr<icu::DateFormat> formatter(
+        icu::DateFormat::createDateTimeInstance(icu::DateFormat::kMedium, icu::DateFormat::kShort, locale));
+    if (!formatter) return {};
+    if (!timeZoneId.empty()) formatter->adoptTimeZone(icu::TimeZone::createTimeZone(timeZoneId.c_str()));
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count();
+    icu::UnicodeString text;
+    formatter->format(static_cast<UDate>(millis), text);
+    std::string out;
+    text.toUTF8String(out);
+    return out;
+}
+
+std::string composeReport(const std::string& fileName, const std::string& classificationLabel, double accuracy,
+                          Clock::time_point now, const std::string& localeId, const std::string& timeZoneId) {
+    std::string report = "Tested File Name: ";
+    report += fileName;
+    report += "\nTested Disease: Pneumonia\nTested Date: ";
+    report += formatReportDate(now, localeId, timeZoneId);
+    report += classificationLabel == "NORMAL" ? "\nPatient's Name:\nTest Result: NEGATIVE\nAccuracy: "
+                                              : "\nPatient's Name:\nTest Result: POSITIVE\nAccuracy: ";
+    report += describeDouble(accuracy * 100.0);
+    report += "%\nAdditional Info:";
+    return report;
+}
+
+std::string composeReport(const std::string& fileName, const std::string& classificationLabel, double accuracy,
+                          Clock::time_point now) {
+    return composeReport(fileName, classificationLabel, accuracy, now, currentLocaleId());
+}
+
+}  // namespace orvix

@@ -1,0 +1,49 @@
+#pragma once
+// The one record of the diagnosis screen: fourteen members in a fixed order.
+//
+// Every member but `total`, `model` and `model2` is a state cell; copies of the
+// record share the cells (see State.h), so an action holding a copy updates the
+// one screen. `model` and `model2` are shared, loaded once, never replaced.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "orvix/Image.h"
+#include "orvix/Result.h"
+#include "orvix/SickClassifier1.h"
+#include "orvix/State.h"
+#include "orvix/XRayClassifier1.h"
+
+namespace orvix {
+
+class DiagnosisState {
+public:
+    // Loads the shipped models, SickClassifier1 first, then XRayClassifier1. Fails,
+    // naming the resource and where it was looked for, when either is missing or invalid.
+    static Result<DiagnosisState> create();
+
+    // Precondition: both models are non-null.
+    DiagnosisState(std::shared_ptr<const SickClassifier1> disease, std::shared_ptr<const XRayClassifier1> gate);
+
+    // The upload control's action: one read-modify-write of openFile.
+    void toggleOpenFile();
+
+    State<bool> showAlert{false};
+    State<std::string> fullText{""};
+    const std::vector<std::string> total{"Pneumonia", "Brain Tumor", "Heart Disease", "???"};
+    State<std::int64_t> option{0};
+    State<std::string> text{""};
+    State<std::string> fileName{""};
+    State<bool> openFile{false};
+    State<bool> saveFile{false};
+    State<Image> img{Image()};
+    State<double> accuracy{0.0};
+    const std::shared_ptr<const SickClassifier1> model;
+    const std::shared_ptr<const XRayClassifier1> model2;
+    State<std::string> classificationLabel{""};
+    State<std::string> classificationLabel2{""};
+};
+
+}  // namespace orvix

@@ -1,0 +1,40 @@
+#pragma once
+// The import run: the file importer's completion.
+//
+// In order: print the URL; set fileName; read the whole file; decode it; set img;
+// classifyXRay; classifyPneumonia; set fullText to the composed report; set
+// showAlert to false. An importer failure prints "Error happend" and changes nothing.
+//
+// A file that cannot be read or decoded keeps fileName as it was (so a later save
+// cannot store the previous report under the new file's name), prints one
+// diagnostic line naming the file and the reason, and sets showAlert to false.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "orvix/Classification.h"
+#include "orvix/DiagnosisState.h"
+
+namespace orvix {
+
+struct ImporterOutcome {
+    std::optional<std::filesystem::path> url;  // set on success
+    std::string error;                         // why the importer failed otherwise
+
+    static ImporterOutcome success(std::filesystem::path path) { return {std::move(path), {}}; }
+    static ImporterOutcome failure(std::string why) { return {std::nullopt, std::move(why)}; }
+};
+
+enum class ImportStatus { Analysed, ImporterFailed, Unreadable, Undecodable };
+
+struct ImportResult {
+    ImportStatus status = ImportStatus::ImporterFailed;
+    std::string message;               // the reason, for the non-analysed statuses
+    std::optional<StageResult> gate;     // what each stage said, when it ran
+    std::optional<StageResult> disease;
+};
+
+ImportResult importImage(const ImporterOutcome& outcome, DiagnosisState& state);
+
+}  // namespace orvix

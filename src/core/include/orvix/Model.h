@@ -1,0 +1,50 @@
+#pragma once
+// The model runtime: loads a compiled model resource and runs predictions.
+//
+//   auto model = Model::load("/usr/share/orvix/models/SickClassifier1.mlmodelc");
+//   if (!model) report(model.error().message);
+//   auto result = model->prediction(input, PredictionOptions{});
+//
+// Loading validates everything: metadata.json (see ModelMetadata.h), the SHA-256
+// of model.onnx against it, that OpenCV's DNN module imports the network, and
+// that one forward pass yields exactly one value per class label. A failure
+// names the resource and the reason.
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "orvix/Features.h"
+#include "orvix/ModelMetadata.h"
+#include "orvix/Result.h"
+
+namespace orvix {
+
+class Model {
+public:
+    static Result<Model> load(const std::filesystem::path& resourceDirectory);
+
+    // Fails when the input has no pixel buffer under the metadata's input name, the
+    // buffer's size or format differs from the metadata's, or the network fails.
+    Result<std::shared_ptr<const FeatureProvider>> prediction(const FeatureProvider& input,
+                                                              const PredictionOptions& options) const;
+
+    const ModelMetadata& metadata() const { return *metadata_; }
+    const std::filesystem::path& resourceDirectory() const { return directory_; }
+
+private:
+    struct Network;
+    Model(std::filesystem::path directory, std::shared_ptr<const ModelMetadata> metadata,
+          std::shared_ptr<Network> network);
+
+    std::filesystem::path directory_;
+    std::shared_ptr<const ModelMetadata> metadata_;
+    std::shared_ptr<Network> network_;
+};
+
+// The float tensor (N=1, C=3, H, W, planar) the network receives for a buffer,
+// as the metadata describes. Exposed for the parity check and the tests.
+Result<std::vector<float>> pixelBufferToTensor(const PixelBuffer& buffer, const ModelMetadata& metadata);
+
+}  // namespace orvix

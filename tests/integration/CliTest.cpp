@@ -1,0 +1,153 @@
+// Runs the real orvix-screen binary on generated pictures with the fixture models.
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <sstream>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "TestSupport.h"
+
+namespace orvix {
+namespace {
+
+struct Run {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string shellQuote(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+Run runScreen(const std::string& args, const std::filesystem::path& models = test::fixtureModels(),
+              const std::filesystem::path& binary = ORVIX_SCREEN_BINARY) {
+    test::TempDir tmp;
+    const std::string cmd = "ORVIX_MODEL_DIR=" + shellQuote(models.string()) + " " + shellQuote(binary.string()) +
+                            " " + args + " >" + shellQuote((tmp / "out").string()) + " 2>" +
+                            shellQuote((tmp / "err").string());
+    const int raw = std::system(cmd.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, test::readBytes(tmp / "out"), test::readBytes(tmp / "err")};
+}
+
+std::vector<nlohmann::json> jsonLines(const std::string& out) {
+    std::vector<nlohmann::json> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+    return lines;
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directories(dir_ / "batch" / "sub");
+        test::writePicture(dir_ / "batch" / "bright.png", test::solid(40, 40, cv::Scalar(220, 220, 220)));
+        test::writePicture(dir_ / "batch" / "sub" / "dark.jpg", test::solid(40, 40, cv::Scalar(20, 20, 20)));
+        test::writePicture(dir_ / "batch" / "sub" / "red photo.png", test::solid(40, 40, cv::Scalar(0, 0, 200)));
+        test::writeBytes(dir_ / "batch" / "readme.txt", "not a picture, and skipped: no picture extension");
+    }
+    test::TempDir dir_;
+};
+
+TEST_F(CliTest, HelpAndVersion) {
+    auto help = runScreen("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Usage: orvix-screen"), std::string::npos);
+    EXPECT_NE(help.out.find("--json"), std::string::npos);
+    auto version = runScreen("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("orvix-screen ", 0), 0u);
+}
+
+TEST_F(CliTest, UsageErrorsExitTwo) {
+    EXPECT_EQ(runScreen("").status, 2);
+    EXPECT_EQ(runScreen("--bogus x.png").status, 2);
+    EXPECT_EQ(runScreen("--json --csv x.png").status, 2);
+    EXPECT_EQ(runScreen("--reports").status, 2);
+}
+
+TEST_F(CliTest, MissingModelExitsTwoNamingTheResourceAndTheSearch) {
+    // A copy of the program away from the build tree's models, and an override directory without them.
+    test::TempDir empty;
+    std::filesystem::create_directories(empty / "bin");
+    std::filesystem::copy_file(ORVIX_SCREEN_BINARY, empty / "bin" / "orvix-screen");
+    auto run = runScreen(shellQuote((dir_ / "batch").string()), empty.path(), empty / "bin" / "orvix-screen");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("SickClassifier1.mlmodelc"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(empty.path().string()), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+}
+
+TEST_F(CliTest, JsonLinesForADirectoryTree) {
+    auto run = runScreen("--json " + shellQuote((dir_ / "batch").string()));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto lines = jsonLines(run.out);
+    ASSERT_EQ(lines.size(), 3u) << run.out;
+    std::map<std::string, nlohmann::json> byName;
+    for (const auto& j : lines) byName[j.at("fileName").get<std::string>()] = j;
+
+    const auto& bright = byName.at("bright.png");
+    EXPECT_EQ(bright["status"], "ok");
+    EXPECT_EQ(bright["gate"]["label"], "X-Ray");
+    EXPECT_EQ(bright["disease"]["label"], "NORMAL");
+    EXPECT_EQ(bright["result"], "NEGATIVE");
+    EXPECT_EQ(bright["isChestXRay"], true);
+    EXPECT_DOUBLE_EQ(bright["accuracy"].get<double>(), bright["gate"]["probabilities"]["X-Ray"].get<double>());
+
+    EXPECT_EQ(byName.at("dark.jpg")["result"], "POSITIVE");
+    const auto& red = byName.at("red photo.png");
+    EXPECT_EQ(red["isChestXRay"], false);
+    EXPECT_EQ(red["gate"]["label"], "other");
+    EXPECT_EQ(red["path"], (dir_ / "batch" / "sub" / "red photo.png").string());
+}
+
+TEST_F(CliTest, UnreadableAndUndecodableFilesExitOneAndAreNamedOnStderr) {
+    test::writeBytes(dir_ / "broken.png", "not a png");
+    auto run = runScreen("--json " + shellQuote((dir_ / "batch" / "bright.png").string()) + " " +
+                         shellQuote((dir_ / "broken.png").string()) + " " + shellQuote((dir_ / "absent.jpg").string()));
+    EXPECT_EQ(run.status, 1);
+    const auto lines = jsonLines(run.out);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0]["status"], "ok");
+    EXPECT_EQ(lines[1]["status"], "undecodable");
+    EXPECT_EQ(lines[1]["result"], nullptr);
+    EXPECT_EQ(lines[1]["fileName"], "broken.png");
+    EXPECT_EQ(lines[2]["status"], "unreadable");
+    EXPECT_NE(run.err.find("broken.png"), std::string::npos);
+    EXPECT_NE(run.err.find("absent.jpg"), std::string::npos);
+}
+
+TEST_F(CliTest, TextAndCsvKeepConsoleLinesOffStandardOutput) {
+    auto text = runScreen(shellQuote((dir_ / "batch" / "bright.png").string()));
+    ASSERT_EQ(text.status, 0);
+    EXPECT_EQ(std::count(text.out.begin(), text.out.end(), '\n'), 1);
+    EXPECT_NE(text.out.find("\tX-Ray "), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("\tNEGATIVE"), std::string::npos) << text.out;
+    EXPECT_EQ(text.out.find("=================="), std::string::npos);
+
+    auto csv = runScreen("--csv --console " + shellQuote((dir_ / "batch").string()));
+    ASSERT_EQ(csv.status, 0);
+    EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), 4);  // header + 3
+    EXPECT_NE(csv.out.find((dir_ / "batch" / "sub" / "red photo.png").string() + ",red photo.png,ok,other,"),
+              std::string::npos)
+        << csv.out;
+    EXPECT_NE(csv.err.find("=================="), std::string::npos) << "--console shows the block on stderr";
+}
+
+TEST_F(CliTest, ReportsAreWrittenAsTheWindowWouldNameThem) {
+    auto run = runScreen("--reports " + shellQuote((dir_ / "reports").string()) + " " +
+                         shellQuote((dir_ / "batch" / "sub").string()));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string report = test::readBytes(dir_ / "reports" / "output_red photo.png.txt");
+    EXPECT_EQ(report.rfind("Tested File Name: red photo.png\nTested Disease: Pneumonia\n", 0), 0u);
+    EXPECT_NE(report.find("Test Result: POSITIVE"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(dir_ / "reports" / "output_dark.jpg.txt"));
+}
+
+}  // namespace
+}  // namespace orvix

@@ -1,0 +1,86 @@
+#pragma once
+// Helpers shared by the tests: temporary directories, generated pictures, the fixture models.
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+
+#include "orvix/DiagnosisState.h"
+
+namespace orvix::test {
+
+inline std::filesystem::path fixtures() { return ORVIX_TEST_FIXTURES; }
+inline std::filesystem::path fixtureModels() { return fixtures() / "models"; }
+
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "orvix-test-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+        std::filesystem::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline void writeBytes(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+inline std::string readBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A BGR picture of one colour.
+inline cv::Mat solid(int width, int height, cv::Scalar bgr) { return cv::Mat(height, width, CV_8UC3, bgr); }
+
+inline std::filesystem::path writePicture(const std::filesystem::path& path, const cv::Mat& pixels) {
+    if (!cv::imwrite(path.string(), pixels)) throw std::runtime_error("cannot write " + path.string());
+    return path;
+}
+
+// A record over the fixture models (bright = NORMAL, dark = PNEUMONIA; red = not an X-ray).
+inline DiagnosisState fixtureState() {
+    auto disease = SickClassifier1::create(fixtureModels() / "SickClassifier1.mlmodelc");
+    auto gate = XRayClassifier1::create(fixtureModels() / "XRayClassifier1.mlmodelc");
+    if (!disease || !gate) throw std::runtime_error("fixture models do not load");
+    return DiagnosisState(disease.value(), gate.value());
+}
+
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value) ::setenv(name, value->c_str(), 1);
+        else ::unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (old_) ::setenv(name_, old_->c_str(), 1);
+        else ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+}  // namespace orvix::test

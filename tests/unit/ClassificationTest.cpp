@@ -1,0 +1,101 @@
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "orvix/Classification.h"
+#include "orvix/Console.h"
+
+namespace orvix {
+namespace {
+
+// Captures the console for one test.
+class ConsoleCapture {
+public:
+    ConsoleCapture() { setConsoleStream(&lines_); }
+    ~ConsoleCapture() { setConsoleStream(&std::cout); }
+    std::string text() const { return lines_.str(); }
+
+private:
+    std::ostringstream lines_;
+};
+
+TEST(DescribeDouble, ShortestRoundTripWithTheExponentRule) {
+    EXPECT_EQ(describeDouble(0.0), "0.0");
+    EXPECT_EQ(describeDouble(100.0), "100.0");
+    EXPECT_EQ(describeDouble(0.9876543283462524 * 100), "98.76543283462524");
+    EXPECT_EQ(describeDouble(5e-05), "5e-05");
+    EXPECT_EQ(describeDouble(1.25e-05), "1.25e-05");
+    EXPECT_EQ(describeDouble(0.0001), "0.0001");
+    EXPECT_EQ(describeDouble(0.5 * 100), "50.0");
+    EXPECT_EQ(describeDouble(0.1 + 0.2), "0.30000000000000004");
+    EXPECT_EQ(describeDouble(1e-100), "1e-100");
+    EXPECT_EQ(describeDouble(1e16), "1e+16");
+    EXPECT_EQ(describeDouble(123456789012345.0), "123456789012345.0");
+    EXPECT_EQ(describeDouble(-2.5), "-2.5");
+    for (double v : {0.97 * 100, 1.0 / 3.0, 6.02214076e-3, 99.99999999999999})
+        EXPECT_EQ(std::stod(describeDouble(v)), v) << describeDouble(v);
+}
+
+TEST(DescribeCollections, DictionaryAndSetLines) {
+    EXPECT_EQ(describeProbabilities({}), "[:]");
+    EXPECT_EQ(describeProbabilities({{"NORMAL", 0.25}, {"PNEUMONIA", 0.75}}), "[\"NORMAL\": 0.25, \"PNEUMONIA\": 0.75]");
+    EXPECT_EQ(describeNames({}), "[]");
+    EXPECT_EQ(describeNames({"classLabel", "classLabelProbs"}), "[\"classLabel\", \"classLabelProbs\"]");
+    EXPECT_EQ(describeNames({"a\"b"}), "[\"a\\\"b\"]");
+}
+
+TEST(ClassifyStages, GateRejectionStillRunsTheDiseaseStageAndPrintsTheBlock) {
+    DiagnosisState state = test::fixtureState();
+    state.img = Image(test::solid(300, 200, cv::Scalar(0, 0, 200)));  // dark red: not an X-ray, PNEUMONIA
+    ConsoleCapture console;
+
+    auto gate = classifyXRay(state);
+    ASSERT_TRUE(gate);
+    EXPECT_EQ(state.classificationLabel2.get(), "other");
+    EXPECT_EQ(console.text(), "") << "the gate prints nothing";
+    EXPECT_GT(state.accuracy.get(), 0.5);
+    EXPECT_LE(state.accuracy.get(), 1.0) << "a fraction, not a percentage";
+    EXPECT_EQ(state.accuracy.get(), gate->classLabelProbs.at("other"));
+
+    const double accuracy = state.accuracy;
+    auto disease = classifyPneumonia(state);
+    ASSERT_TRUE(disease);
+    EXPECT_EQ(state.classificationLabel.get(), "PNEUMONIA");
+    EXPECT_EQ(state.accuracy.get(), accuracy) << "the disease stage never writes accuracy";
+    EXPECT_EQ(console.text(), "==================\n" + describeProbabilities(disease->classLabelProbs) +
+                                  "\n[\"classLabel\", \"classLabelProbs\"]\nPNEUMONIA\n==================\n");
+}
+
+TEST(ClassifyStages, NoPictureMeansNoWrites) {
+    DiagnosisState state = test::fixtureState();
+    state.classificationLabel = "NORMAL";
+    state.classificationLabel2 = "X-Ray";
+    state.accuracy = 0.9;
+    ConsoleCapture console;
+    EXPECT_FALSE(classifyXRay(state));
+    EXPECT_FALSE(classifyPneumonia(state));
+    EXPECT_EQ(state.classificationLabel.get(), "NORMAL");
+    EXPECT_EQ(state.classificationLabel2.get(), "X-Ray");
+    EXPECT_EQ(state.accuracy.get(), 0.9);
+    EXPECT_EQ(console.text(), "");
+}
+
+TEST(ClassifyStages, SameGateVerdictGivesSameAccuracyWhateverTheDiseaseModelSays) {
+    DiagnosisState state = test::fixtureState();
+    state.img = Image(test::solid(50, 50, cv::Scalar(200, 200, 200)));  // grey: X-Ray, NORMAL
+    ConsoleCapture console;
+    classifyXRay(state);
+    classifyPneumonia(state);
+    const double first = state.accuracy;
+    EXPECT_EQ(state.classificationLabel.get(), "NORMAL");
+
+    state.img = Image(test::solid(50, 50, cv::Scalar(30, 30, 30)));  // grey again, but PNEUMONIA
+    classifyXRay(state);
+    classifyPneumonia(state);
+    EXPECT_EQ(state.classificationLabel.get(), "PNEUMONIA");
+    EXPECT_EQ(state.accuracy.get(), first);
+}
+
+}  // namespace
+}  // namespace orvix

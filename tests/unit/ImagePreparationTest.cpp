@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "orvix/ImagePreparation.h"
+
+namespace orvix {
+namespace {
+
+// Pixel (x, y) of a locked buffer as skip, R, G, B.
+std::array<std::uint8_t, 4> bufferPixel(PixelBuffer& buffer, int x, int y) {
+    buffer.lockBaseAddress();
+    const std::uint8_t* p = buffer.baseAddress() + static_cast<std::size_t>(y) * buffer.bytesPerRow() + x * 4;
+    std::array<std::uint8_t, 4> out{p[0], p[1], p[2], p[3]};
+    buffer.unlockBaseAddress();
+    return out;
+}
+
+Image topRedBottomBlue(int width, int height) {
+    cv::Mat m = test::solid(width, height, cv::Scalar(255, 0, 0));           // blue (BGR)
+    m(cv::Rect(0, 0, width, height / 2)).setTo(cv::Scalar(0, 0, 255));       // red top half
+    return Image(m);
+}
+
+TEST(RedrawImage, StretchesTheWholePictureToTheModelSquare) {
+    cv::Mat wide = test::solid(1000, 500, cv::Scalar(0, 255, 0));  // green everywhere: no border may appear
+    auto redrawn = redrawImage(Image(wide));
+    ASSERT_TRUE(redrawn);
+    EXPECT_EQ(redrawn->size().width, 224.0);
+    EXPECT_EQ(redrawn->size().height, 224.0);
+    auto buffer = makePixelBuffer(*redrawn);
+    ASSERT_TRUE(buffer);
+    for (auto [x, y] : {std::pair{0, 0}, {223, 0}, {0, 223}, {223, 223}, {112, 112}}) {
+        const auto px = bufferPixel(*buffer, x, y);
+        EXPECT_EQ(px[1], 0);
+        EXPECT_EQ(px[2], 255);
+        EXPECT_EQ(px[3], 0);
+    }
+}
+
+TEST(RedrawImage, EmptyPictureYieldsNothing) {
+    EXPECT_FALSE(redrawImage(Image()));
+    EXPECT_FALSE(makePixelBuffer(Image()));
+}
+
+TEST(MakePixelBuffer, LayoutIsUprightXrgbWithTheBuffersOwnStride) {
+    auto redrawn = redrawImage(topRedBottomBlue(300, 180));
+    ASSERT_TRUE(redrawn);
+    auto buffer = makePixelBuffer(*redrawn);
+    ASSERT_TRUE(buffer);
+    EXPECT_EQ(buffer->formatType(), 32u);
+    EXPECT_EQ(buffer->width(), 224);
+    EXPECT_EQ(buffer->height(), 224);
+    EXPECT_GE(buffer->bytesPerRow(), 896u);
+    EXPECT_EQ(buffer->bytesPerRow() % 64, 0u);
+
+    const auto top = bufferPixel(*buffer, 5, 0);
+    const auto bottom = bufferPixel(*buffer, 5, 223);
+    EXPECT_EQ((std::array<std::uint8_t, 3>{top[1], top[2], top[3]}), (std::array<std::uint8_t, 3>{255, 0, 0}));
+    EXPECT_EQ((std::array<std::uint8_t, 3>{bottom[1], bottom[2], bottom[3]}),
+              (std::array<std::uint8_t, 3>{0, 0, 255}));
+}
+
+TEST(MakePixelBuffer, PaddedRowsAreSteppedByBytesPerRow) {
+    // 100 pixels = 400 bytes of pixels, padded to 448: row n starts n * 448 bytes in.
+    cv::Mat m(3, 100, CV_8UC3);
+    for (int y = 0; y < 3; ++y) m.row(y).setTo(cv::Scalar(y * 10, y * 20, y * 30 + 5));
+    auto buffer = makePixelBuffer(Image(m));
+    ASSERT_TRUE(buffer);
+    ASSERT_EQ(buffer->bytesPerRow(), 448u);
+    buffer->lockBaseAddress();
+    const std::uint8_t* base = buffer->baseAddress();
+    for (int y = 0; y < 3; ++y) {
+        const std::uint8_t* row = base + y * 448;
+        EXPECT_EQ(row[1], y * 30 + 5);  // R
+        EXPECT_EQ(row[2], y * 20);      // G
+        EXPECT_EQ(row[3], y * 10);      // B
+        EXPECT_EQ(row[99 * 4 + 1], y * 30 + 5);
+        for (int pad = 400; pad < 448; ++pad) EXPECT_EQ(row[pad], 0) << "padding holds no pixel";
+    }
+    buffer->unlockBaseAddress();
+}
+
+TEST(MakePixelBuffer, SizeIsThePointSizeTruncated) {
+    // 1007 x 502 pixels at scale 10 measure 100.7 x 50.2 points.
+    auto buffer = makePixelBuffer(Image(test::solid(1007, 502, cv::Scalar(1, 2, 3)), 10.0));
+    ASSERT_TRUE(buffer);
+    EXPECT_EQ(buffer->width(), 100);
+    EXPECT_EQ(buffer->height(), 50);
+    // A picture under one point on a side yields no buffer rather than an empty one.
+    EXPECT_FALSE(makePixelBuffer(Image(test::solid(5, 5, cv::Scalar(0, 0, 0)), 10.0)));
+}
+
+TEST(PixelBuffer, BaseAddressOnlyWhileLocked) {
+    auto buffer = PixelBuffer::create(4, 4);
+    ASSERT_TRUE(buffer);
+    EXPECT_EQ(buffer->baseAddress(), nullptr);
+    buffer->lockBaseAddress();
+    EXPECT_NE(buffer->baseAddress(), nullptr);
+    buffer->unlockBaseAddress();
+    EXPECT_EQ(buffer->baseAddress(), nullptr);
+    EXPECT_FALSE(PixelBuffer::create(0, 4));
+    EXPECT_FALSE(PixelBuffer::create(4, -1));
+}
+
+}  // namespace
+}  // namespace orvix

@@ -1,0 +1,134 @@
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "orvix/Console.h"
+#include "orvix/FileUrl.h"
+#include "orvix/ImportRun.h"
+
+namespace orvix {
+namespace {
+
+class ImportRunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setConsoleStream(&console_);
+        setDiagnosticStream(&diagnostics_);
+    }
+    void TearDown() override {
+        setConsoleStream(&std::cout);
+        setDiagnosticStream(&std::cerr);
+    }
+    std::vector<std::string> consoleLines() const {
+        std::vector<std::string> lines;
+        std::istringstream in(console_.str());
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+
+    test::TempDir dir_;
+    DiagnosisState state_ = test::fixtureState();
+    std::ostringstream console_;
+    std::ostringstream diagnostics_;
+};
+
+TEST_F(ImportRunTest, ImporterFailurePrintsOneLineAndChangesNothing) {
+    state_.showAlert = true;
+    auto result = importImage(ImporterOutcome::failure("cancelled"), state_);
+    EXPECT_EQ(result.status, ImportStatus::ImporterFailed);
+    EXPECT_EQ(console_.str(), "Error happend\n");
+    EXPECT_TRUE(state_.showAlert.get());
+    EXPECT_EQ(state_.fileName.get(), "");
+}
+
+TEST_F(ImportRunTest, WritesTheFieldsInOrder) {
+    const auto file = test::writePicture(dir_ / "scan.png", test::solid(64, 48, cv::Scalar(220, 220, 220)));
+    std::vector<std::string> writes;
+    auto log = [&writes](const char* name) { return [&writes, name](const auto&) { writes.push_back(name); }; };
+    state_.fileName.observe(log("fileName"));
+    state_.img.observe(log("img"));
+    state_.classificationLabel2.observe(log("classificationLabel2"));
+    state_.accuracy.observe(log("accuracy"));
+    state_.classificationLabel.observe(log("classificationLabel"));
+    state_.fullText.observe(log("fullText"));
+    state_.showAlert.observe(log("showAlert"));
+
+    auto result = importImage(ImporterOutcome::success(file), state_);
+    ASSERT_EQ(result.status, ImportStatus::Analysed);
+    EXPECT_EQ(writes, (std::vector<std::string>{"fileName", "img", "classificationLabel2", "accuracy",
+                                                "classificationLabel", "fullText", "showAlert"}));
+    EXPECT_EQ(state_.fileName.get(), "scan.png");
+    EXPECT_EQ(state_.img.get().pixelWidth(), 64);
+    EXPECT_EQ(state_.classificationLabel2.get(), "X-Ray");
+    EXPECT_EQ(state_.classificationLabel.get(), "NORMAL");
+    EXPECT_EQ(state_.fullText.get().rfind("Tested File Name: scan.png\nTested Disease: Pneumonia\n", 0), 0u);
+    EXPECT_NE(state_.fullText.get().find("Test Result: NEGATIVE\nAccuracy: "), std::string::npos);
+
+    const auto lines = consoleLines();
+    ASSERT_EQ(lines.size(), 6u);  // URL, then the disease stage's block
+    EXPECT_EQ(lines[0], fileURLString(file));
+    EXPECT_EQ(lines[1], "==================");
+    EXPECT_EQ(lines[4], "NORMAL");
+    EXPECT_EQ(diagnostics_.str(), "");
+}
+
+TEST_F(ImportRunTest, UnreadableOrUndecodableFileKeepsThePreviousPictureAndName) {
+    const auto good = test::writePicture(dir_ / "first.png", test::solid(32, 32, cv::Scalar(30, 30, 30)));
+    ASSERT_EQ(importImage(ImporterOutcome::success(good), state_).status, ImportStatus::Analysed);
+    const std::string report = state_.fullText;
+
+    test::writeBytes(dir_ / "notes.png", "plain text, not a picture");
+    for (const auto& [file, status] : {std::pair{dir_ / "notes.png", ImportStatus::Undecodable},
+                                       std::pair{dir_ / "missing.png", ImportStatus::Unreadable}}) {
+        SCOPED_TRACE(file.string());
+        state_.showAlert = true;
+        console_.str("");
+        diagnostics_.str("");
+        auto result = importImage(ImporterOutcome::success(file), state_);
+        EXPECT_EQ(result.status, status);
+        EXPECT_EQ(state_.fileName.get(), "first.png") << "the old report must not be saved under the new name";
+        EXPECT_EQ(state_.fullText.get(), report);
+        EXPECT_EQ(state_.img.get().pixelWidth(), 32);
+        EXPECT_EQ(state_.classificationLabel.get(), "PNEUMONIA");
+        EXPECT_FALSE(state_.showAlert.get());
+        EXPECT_EQ(consoleLines(), std::vector<std::string>{fileURLString(file)});
+        // One diagnostic line naming the file and the reason.
+        const std::string diag = diagnostics_.str();
+        EXPECT_EQ(std::count(diag.begin(), diag.end(), '\n'), 1);
+        EXPECT_NE(diag.find(file.string()), std::string::npos) << diag;
+    }
+}
+
+TEST_F(ImportRunTest, NamesWithSpacesAndNonAsciiLettersAreKeptAsOnDisk) {
+    const auto file = test::writePicture(dir_ / "Röntgen Aufnahme 1.png", test::solid(20, 20, cv::Scalar(200, 200, 200)));
+    ASSERT_EQ(importImage(ImporterOutcome::success(file), state_).status, ImportStatus::Analysed);
+    EXPECT_EQ(state_.fileName.get(), "Röntgen Aufnahme 1.png");
+    EXPECT_EQ(state_.fullText.get().rfind("Tested File Name: Röntgen Aufnahme 1.png\n", 0), 0u);
+    const std::string url = consoleLines().at(0);
+    EXPECT_NE(url.find("/R%C3%B6ntgen%20Aufnahme%201.png"), std::string::npos) << url;
+}
+
+TEST_F(ImportRunTest, SecondImportReplacesEverythingAndHidesTheSavedMessage) {
+    const auto a = test::writePicture(dir_ / "a.png", test::solid(20, 20, cv::Scalar(220, 220, 220)));
+    const auto b = test::writePicture(dir_ / "b.jpg", test::solid(20, 20, cv::Scalar(20, 20, 160)));
+    importImage(ImporterOutcome::success(a), state_);
+    state_.fullText = "edited by the user";
+    state_.showAlert = true;
+    importImage(ImporterOutcome::success(b), state_);
+    EXPECT_EQ(state_.fileName.get(), "b.jpg");
+    EXPECT_EQ(state_.classificationLabel2.get(), "other");
+    EXPECT_EQ(state_.classificationLabel.get(), "PNEUMONIA");
+    EXPECT_EQ(state_.fullText.get().rfind("Tested File Name: b.jpg\n", 0), 0u);
+    EXPECT_FALSE(state_.showAlert.get());
+}
+
+TEST(FileUrl, PercentEncodesAndKeepsTheLastComponent) {
+    EXPECT_EQ(fileURLString("/home/ana/My Scan.png"), "file:///home/ana/My%20Scan.png");
+    EXPECT_EQ(fileURLString("/a/b/../c#1?.png"), "file:///a/c%231%3F.png");
+    EXPECT_EQ(lastPathComponent("/x/scan.png"), "scan.png");
+    EXPECT_EQ(lastPathComponent("chest.jpeg"), "chest.jpeg");
+}
+
+}  // namespace
+}  // namespace orvix

@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "TestSupport.h"
+#include "orvix/ImagePreparation.h"
+#include "orvix/Model.h"
+#include "orvix/ModelMetadata.h"
+#include "orvix/ResourceLocator.h"
+#include "orvix/SickClassifier1.h"
+
+namespace orvix {
+namespace {
+
+using nlohmann::json;
+
+json fixtureMetadata() {
+    return json::parse(test::readBytes(test::fixtureModels() / "SickClassifier1.mlmodelc" / "metadata.json"));
+}
+
+// A writable copy of a fixture model resource.
+std::filesystem::path copyResource(const test::TempDir& dir, const std::string& name) {
+    const auto target = dir / (name + ".mlmodelc");
+    std::filesystem::copy(test::fixtureModels() / (name + ".mlmodelc"), target);
+    return target;
+}
+
+TEST(ModelMetadata, FixtureParses) {
+    auto m = parseModelMetadata(fixtureMetadata().dump());
+    ASSERT_TRUE(m) << m.error().message;
+    EXPECT_EQ(m->name, "SickClassifier1");
+    EXPECT_EQ(m->width, 224);
+    EXPECT_EQ(m->classLabels, (std::vector<std::string>{"NORMAL", "PNEUMONIA"}));
+    EXPECT_EQ(m->decision, ModelMetadata::DecisionKind::Threshold);
+    EXPECT_EQ(m->decisionLabel, "PNEUMONIA");
+}
+
+TEST(ModelMetadata, EachInvalidFieldIsNamed) {
+    struct Case {
+        const char* pointer;
+        json value;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"/format", "something-else", "metadata.format"},
+        {"/formatVersion", 2, "formatVersion"},
+        {"/input/width", 0, "metadata.input.width"},
+        {"/input/pixelFormat", 24, "pixelFormat"},
+        {"/input/std", json::array({1, 0, 1}), "std"},
+        {"/input/mean", json::array({1, 2}), "mean"},
+        {"/input/channelOrder", "GBR", "channelOrder"},
+        {"/output/temperature", -1, "temperature"},
+        {"/classLabels", json::array({"A", "A"}), "twice"},
+        {"/classLabels", json::array(), "classLabels"},
+        {"/decision/label", "MISSING", "decision.label"},
+        {"/decision/threshold", 1.5, "threshold"},
+        {"/sha256", "XYZ", "sha256"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pointer);
+        json j = fixtureMetadata();
+        j[json::json_pointer(c.pointer)] = c.value;
+        auto m = parseModelMetadata(j.dump());
+        ASSERT_FALSE(m);
+        EXPECT_NE(m.error().message.find(c.expected), std::string::npos) << m.error().message;
+    }
+    EXPECT_FALSE(parseModelMetadata("{not json"));
+    EXPECT_FALSE(parseModelMetadata("[]"));
+    json noInput = fixtureMetadata();
+    noInput.erase("input");
+    EXPECT_FALSE(parseModelMetadata(noInput.dump()));
+}
+
+TEST(ModelLoad, RefusesDamagedOrMismatchedResources) {
+    test::TempDir dir;
+    const auto resource = copyResource(dir, "SickClassifier1");
+    ASSERT_TRUE(Model::load(resource));
+
+    // One flipped byte in the network: the digest no longer matches.
+    std::string onnx = test::readBytes(resource / "model.onnx");
+    onnx[onnx.size() / 2] = static_cast<char>(onnx[onnx.size() / 2] ^ 0x01);
+    test::writeBytes(resource / "model.onnx", onnx);
+    auto damaged = Model::load(resource);
+    ASSERT_FALSE(damaged);
+    EXPECT_NE(damaged.error().message.find("SHA-256"), std::string::npos);
+    EXPECT_NE(damaged.error().message.find(resource.string()), std::string::npos);
+
+    // Labels that do not match the network's outputs.
+    const auto other = copyResource(dir, "XRayClassifier1");
+    json meta = json::parse(test::readBytes(other / "metadata.json"));
+    meta["classLabels"] = json::array({"a", "b", "c"});
+    test::writeBytes(other / "metadata.json", meta.dump());
+    auto mismatched = Model::load(other);
+    ASSERT_FALSE(mismatched);
+    EXPECT_NE(mismatched.error().message.find("3 class labels"), std::string::npos) << mismatched.error().message;
+
+    std::filesystem::remove(other / "metadata.json");
+    EXPECT_FALSE(Model::load(other));
+}
+
+TEST(ModelLoad, ResourceNameMustMatchMetadataName) {
+    test::TempDir dir;
+    std::filesystem::copy(test::fixtureModels() / "SickClassifier1.mlmodelc", dir / "XRayClassifier1.mlmodelc");
+    auto swapped = Model::load(dir / "XRayClassifier1.mlmodelc");
+    ASSERT_FALSE(swapped);
+    EXPECT_NE(swapped.error().message.find("does not match the resource name"), std::string::npos);
+}
+
+TEST(ResourceLookup, OverrideDirectoryComesFirstAndMissingResourceListsTheSearch) {
+    test::ScopedEnv env("ORVIX_MODEL_DIR", test::fixtureModels().string());
+    auto url = SickClassifier1::modelResourceURL();
+    ASSERT_TRUE(url);
+    EXPECT_EQ(*url, test::fixtureModels() / "SickClassifier1.mlmodelc");
+
+    auto missing = urlForResource("NoSuchModel", "mlmodelc");
+    ASSERT_FALSE(missing);
+    EXPECT_NE(missing.error().message.find("NoSuchModel.mlmodelc"), std::string::npos);
+    EXPECT_NE(missing.error().message.find(test::fixtureModels().string()), std::string::npos);
+}
+
+TEST(PixelBufferToTensor, AppliesTheMetadataContractPlanarRgb) {
+    auto meta = parseModelMetadata(fixtureMetadata().dump());
+    ASSERT_TRUE(meta);
+    auto buffer = makePixelBuffer(Image(test::solid(224, 224, cv::Scalar(0, 128, 255))));  // B=0 G=128 R=255
+    ASSERT_TRUE(buffer);
+    auto tensor = pixelBufferToTensor(*buffer, *meta);
+    ASSERT_TRUE(tensor);
+    const std::size_t plane = 224 * 224;
+    ASSERT_EQ(tensor->size(), 3 * plane);
+    EXPECT_NEAR((*tensor)[0], (1.0 - 0.5) / 0.25, 1e-5);                 // R plane first
+    EXPECT_NEAR((*tensor)[plane], (128 / 255.0 - 0.5) / 0.25, 1e-5);     // G
+    EXPECT_NEAR((*tensor)[2 * plane + 77], (0.0 - 0.5) / 0.25, 1e-5);    // B
+
+    meta->channelOrder = ModelMetadata::ChannelOrder::BGR;
+    auto bgr = pixelBufferToTensor(*buffer, *meta);
+    ASSERT_TRUE(bgr);
+    EXPECT_NEAR((*bgr)[0], -2.0, 1e-5);
+
+    auto small = makePixelBuffer(Image(test::solid(100, 100, cv::Scalar(0, 0, 0))));
+    ASSERT_TRUE(small);
+    EXPECT_FALSE(pixelBufferToTensor(*small, *meta));
+}
+
+}  // namespace
+}  // namespace orvix

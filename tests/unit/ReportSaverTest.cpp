@@ -1,0 +1,104 @@
+#include <csignal>
+#include <sys/resource.h>
+
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "orvix/ReportSaver.h"
+
+namespace orvix {
+namespace {
+
+std::vector<std::string> entries(const std::filesystem::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(SaveReport, BeforeAnyImportWritesAnEmptyOutputTxtAndRaisesTheMessage) {
+    test::TempDir docs;
+    DiagnosisState state = test::fixtureState();
+    ASSERT_TRUE(saveReport(state, docs.path()));
+    EXPECT_TRUE(state.showAlert.get());
+    EXPECT_EQ(entries(docs.path()), std::vector<std::string>{"output_.txt"});
+    EXPECT_EQ(test::readBytes(docs / "output_.txt"), "");
+}
+
+TEST(SaveReport, WritesTheEditedTextAsUtf8UnderTheFullFileName) {
+    test::TempDir docs;
+    DiagnosisState state = test::fixtureState();
+    state.fileName = "Lungen Aufnahme ü.jpeg";
+    state.fullText = "Tested File Name: x\nPatient's Name: Zoë\nAdditional Info:";
+    ASSERT_TRUE(saveReport(state, docs.path()));
+    state.fullText = "second version";
+    ASSERT_TRUE(saveReport(state, docs.path()));
+    EXPECT_EQ(entries(docs.path()), std::vector<std::string>{"output_Lungen Aufnahme ü.jpeg.txt"});
+    EXPECT_EQ(test::readBytes(docs / "output_Lungen Aufnahme ü.jpeg.txt"), "second version");
+}
+
+TEST(SaveReport, CreatesAMissingDocumentsDirectory) {
+    test::TempDir home;
+    DiagnosisState state = test::fixtureState();
+    state.fullText = "x";
+    ASSERT_TRUE(saveReport(state, home / "Documents"));
+    EXPECT_EQ(test::readBytes(home / "Documents" / "output_.txt"), "x");
+}
+
+TEST(SaveReport, FailedWriteKeepsTheOldFileAndChangesNoState) {
+    test::TempDir docs;
+    DiagnosisState state = test::fixtureState();
+    state.fileName = "scan.png";
+    state.fullText = "old report";
+    ASSERT_TRUE(saveReport(state, docs.path()));
+    state.showAlert = false;
+
+    // A file-size limit makes the write fail part way, also for root.
+    state.fullText = std::string(64 * 1024, 'n');
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    const Status saved = saveReport(state, docs.path());
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    ASSERT_FALSE(saved);
+    EXPECT_NE(saved.error().message.find("output_scan.png.txt"), std::string::npos) << saved.error().message;
+    EXPECT_EQ(test::readBytes(docs / "output_scan.png.txt"), "old report");
+    EXPECT_EQ(entries(docs.path()), std::vector<std::string>{"output_scan.png.txt"}) << "no temporary file left";
+    EXPECT_FALSE(state.showAlert.get());
+}
+
+TEST(SaveReport, NameTooLongForTheFileSystemFailsCleanly) {
+    test::TempDir docs;
+    DiagnosisState state = test::fixtureState();
+    state.fileName = std::string(250, 'a') + ".png";  // 265 bytes with "output_" and ".txt"
+    auto saved = saveReport(state, docs.path());
+    ASSERT_FALSE(saved);
+    EXPECT_TRUE(entries(docs.path()).empty());
+}
+
+TEST(DocumentsDirectory, XdgUserDirsThenHomeDocuments) {
+    test::TempDir home;
+    test::ScopedEnv homeEnv("HOME", home.path().string());
+    test::ScopedEnv config("XDG_CONFIG_HOME", std::nullopt);
+    EXPECT_EQ(documentsDirectory(), home / "Documents");
+
+    std::filesystem::create_directories(home / ".config");
+    test::writeBytes(home / ".config" / "user-dirs.dirs",
+                     "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+                     "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
+    EXPECT_EQ(documentsDirectory(), home / "Dokumente");
+
+    test::writeBytes(home / ".config" / "user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"/srv/shared docs\"\n");
+    EXPECT_EQ(documentsDirectory(), std::filesystem::path("/srv/shared docs"));
+
+    test::writeBytes(home / ".config" / "user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/\"\n");  // disabled
+    EXPECT_EQ(documentsDirectory(), home / "Documents");
+}
+
+}  // namespace
+}  // namespace orvix

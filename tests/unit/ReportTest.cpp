@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "orvix/Classification.h"
+#include "orvix/Report.h"
+
+namespace orvix {
+namespace {
+
+// 2026-12-06 21:41:30 UTC.
+const Clock::time_point kWhen = Clock::time_point(std::chrono::seconds(1796593290));
+
+TEST(ComposeReport, EnglishReportByteForByte) {
+    const std::string report = composeReport("a.png", "NORMAL", 0.5, kWhen, "en_US", "UTC");
+    EXPECT_EQ(report,
+              "Tested File Name: a.png\n"
+              "Tested Disease: Pneumonia\n"
+              "Tested Date: Dec 6, 2026, 9:41\u202FPM\n"
+              "Patient's Name:\n"
+              "Test Result: NEGATIVE\n"
+              "Accuracy: 50.0%\n"
+              "Additional Info:");
+}
+
+TEST(ComposeReport, GermanDateButTheNumberKeepsItsPoint) {
+    const std::string report = composeReport("Röntgen 1.png", "PNEUMONIA", 0.9876543283462524, kWhen, "de_DE",
+                                             "Europe/Berlin");
+    EXPECT_EQ(report,
+              "Tested File Name: Röntgen 1.png\n"
+              "Tested Disease: Pneumonia\n"
+              "Tested Date: 06.12.2026, 22:41\n"
+              "Patient's Name:\n"
+              "Test Result: POSITIVE\n"
+              "Accuracy: 98.76543283462524%\n"
+              "Additional Info:");
+}
+
+TEST(ComposeReport, OnlyExactlyNormalIsNegative) {
+    for (const std::string label : {"normal", "NORMAL ", "", "PNEUMONIA", "X-Ray"}) {
+        EXPECT_NE(composeReport("a", label, 0, kWhen, "en_US", "UTC").find("Test Result: POSITIVE\n"),
+                  std::string::npos)
+            << '"' << label << '"';
+    }
+}
+
+TEST(ComposeReport, AccuracyEdgesAndNoTrailingLineFeed) {
+    EXPECT_NE(composeReport("a", "NORMAL", 0.0, kWhen, "en_US", "UTC").find("\nAccuracy: 0.0%\n"), std::string::npos);
+    EXPECT_NE(composeReport("a", "NORMAL", 1.0, kWhen, "en_US", "UTC").find("\nAccuracy: 100.0%\n"), std::string::npos);
+    const std::string tiny = describeDouble(5e-07 * 100.0);  // below 0.0001: exponent form
+    EXPECT_NE(tiny.find("e-05"), std::string::npos) << tiny;
+    EXPECT_NE(composeReport("a", "NORMAL", 5e-07, kWhen, "en_US", "UTC").find("\nAccuracy: " + tiny + "%\n"),
+              std::string::npos);
+    const std::string report = composeReport("a", "NORMAL", 0.3, kWhen, "en_US", "UTC");
+    EXPECT_EQ(report.substr(report.size() - 17), "\nAdditional Info:");
+}
+
+TEST(CurrentLocale, FollowsLcAllThenLcTimeThenLang) {
+    test::ScopedEnv all("LC_ALL", std::nullopt);
+    test::ScopedEnv time("LC_TIME", "fr_FR.UTF-8");
+    test::ScopedEnv lang("LANG", "de_DE.UTF-8");
+    EXPECT_EQ(currentLocaleId(), "fr_FR");
+    {
+        test::ScopedEnv override("LC_ALL", "sr_RS.UTF-8@latin");
+        EXPECT_EQ(currentLocaleId(), "sr_RS@latin");
+    }
+    {
+        test::ScopedEnv posix("LC_TIME", "C.UTF-8");
+        EXPECT_EQ(currentLocaleId(), "en_US_POSIX");
+    }
+}
+
+}  // namespace
+}  // namespace orvix

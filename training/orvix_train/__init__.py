@@ -1,0 +1,1 @@
+"""Training, export and validation of Orvix's two classifiers."""

@@ -1,0 +1,218 @@
+"""Trains, calibrates, validates and exports XRayClassifier1 (gate) and SickClassifier1 (disease).
+
+    python3 -m orvix_train.train --data ../shared/data --models models --task all
+
+Everything is seeded; see docs/models.md for run times and the figures this produces.
+"""
+import argparse
+import datetime
+import json
+import math
+import time
+from pathlib import Path
+
+import numpy as np
+import torch
+import torch.nn.functional as F
+
+from . import augment, data, export, metrics, preprocess, synth
+from .model import PlainNet
+
+TASKS = {
+    # name, labels in output order, positive label, floors (sensitivity, specificity) for the threshold
+    "disease": ("SickClassifier1", ("NORMAL", "PNEUMONIA"), "PNEUMONIA", (0.95, 0.90)),
+    "gate": ("XRayClassifier1", ("other", "X-Ray"), "X-Ray", (0.995, 0.995)),
+}
+
+
+def to_unit(batch_bgr):
+    """uint8 N x 224 x 224 x 3 BGR -> float N x 3 x 224 x 224 RGB in [0, 1] (the core's xRGB order)."""
+    x = torch.from_numpy(np.ascontiguousarray(batch_bgr[..., ::-1]))
+    return x.permute(0, 3, 1, 2).float() * preprocess.SCALE
+
+
+def predict_logits(net, images, transform=None, seed=0, batch=128):
+    net.eval()
+    g = torch.Generator().manual_seed(seed)
+    out = []
+    with torch.no_grad():
+        for i in range(0, len(images), batch):
+            x = to_unit(images[i:i + batch])
+            if transform is not None:
+                x = transform(x, g)
+            out.append(net(preprocess.normalise(x)))
+    return torch.cat(out).numpy() if out else np.zeros((0, 2))
+
+
+def train(net, images, labels, sample_weights, class_weights, epochs, samples_per_epoch, seed, hflip, to_grey, log,
+          batch=32, lr=2e-3):
+    torch.manual_seed(seed)
+    g = torch.Generator().manual_seed(seed)
+    opt = torch.optim.AdamW(net.parameters(), lr=lr, weight_decay=5e-4)
+    steps = epochs * math.ceil(samples_per_epoch / batch)
+    sched = torch.optim.lr_scheduler.OneCycleLR(opt, max_lr=lr, total_steps=steps, pct_start=0.15)
+    weights = torch.as_tensor(sample_weights, dtype=torch.double)
+    cw = torch.as_tensor(class_weights, dtype=torch.float32)
+    labels = torch.as_tensor(labels)
+    for epoch in range(epochs):
+        net.train()
+        order = torch.multinomial(weights, samples_per_epoch, replacement=True, generator=g).numpy()
+        total, t0 = 0.0, time.time()
+        for i in range(0, len(order), batch):
+            idx = np.sort(order[i:i + batch])
+            x = augment.train_batch(to_unit(images[idx]), g, hflip=hflip, to_grey=to_grey)
+            loss = F.cross_entropy(net(preprocess.normalise(x)), labels[idx], weight=cw)
+            opt.zero_grad()
+            loss.backward()
+            opt.step()
+            sched.step()
+            total += loss.item() * len(idx)
+        log(f"epoch {epoch + 1}/{epochs} loss {total / len(order):.4f} ({time.time() - t0:.0f} s)")
+
+
+def _fmt(m):
+    return {k: (list(v) if isinstance(v, tuple) else v) for k, v in m.items()}
+
+
+def run(task, args, log):
+    name, labels_out, positive, floors = TASKS[task]
+    pos_index = labels_out.index(positive)
+    records = (data.disease_records if task == "disease" else data.gate_records)(args.data, args.val_fraction,
+                                                                                   args.split_seed)
+    log(f"{name}: {len(records)} files, decoding (cached in {args.cache})")
+    images = data.load_cache(args.data, [r[0] for r in records], args.cache)
+    labels = np.array([r[1] for r in records])
+    is_val = np.array([r[2] for r in records])
+    groups = np.array([r[3] for r in records])
+    if task == "gate":
+        gen, kinds = synth.generate(args.generated, seed=args.seed)
+        images = np.concatenate([np.asarray(images), gen])
+        labels = np.concatenate([labels, np.zeros(len(gen), int)])
+        is_val = np.concatenate([is_val, np.arange(len(gen)) % 7 == 0])
+        groups = np.concatenate([groups, np.array(kinds)])
+    else:
+        images = np.asarray(images)
+    tr, va = np.flatnonzero(~is_val), np.flatnonzero(is_val)
+    counts = np.bincount(labels[tr], minlength=2)
+    log(f"train {len(tr)} ({dict(zip(labels_out, counts.tolist()))}), validation {len(va)}")
+
+    if task == "disease":
+        # Class imbalance (about 1 : 2.9) through the loss; every picture drawn equally often.
+        sample_w = np.ones(len(tr))
+        class_w = (counts.sum() / (2.0 * counts)).tolist()
+        hflip, to_grey = 0.0, 0.0
+    else:
+        # Balanced classes by sampling; adult radiographs (a different domain, few files) drawn more often.
+        sample_w = np.where(labels[tr] == 1, 0.5 / counts[1], 0.5 / counts[0])
+        sample_w = sample_w * np.where(groups[tr] == "adult", 6.0, 1.0)
+        class_w = [1.0, 1.0]
+        hflip, to_grey = 0.5, 0.3
+
+    torch.manual_seed(args.seed)
+    net = PlainNet(classes=len(labels_out), width=args.width)
+    t0 = time.time()
+    epochs = args.epochs or (30 if task == "disease" else 14)
+    per_epoch = args.samples_per_epoch or (len(tr) if task == "disease" else 6000)
+    train(net, images[tr], labels[tr], sample_w, class_w, epochs, per_epoch, args.seed, hflip, to_grey, log)
+    train_seconds = time.time() - t0
+
+    clean = predict_logits(net, images[va])
+    shifted = np.concatenate([predict_logits(net, images[va], augment.shifted_batch, seed=s) for s in (1, 2)])
+    y, y2 = labels[va], np.concatenate([labels[va], labels[va]])
+    temperature = metrics.fit_temperature(clean, y)
+    p_clean = metrics.softmax(clean, temperature)[:, pos_index]
+    p_shift = metrics.softmax(shifted, temperature)[:, pos_index]
+    threshold, feasible = metrics.operating_threshold([p_clean, p_shift], [y, y2], *floors)
+    if task == "gate" and not feasible:
+        threshold = 0.5
+    log(f"temperature {temperature:.3f}, threshold {threshold:.3f} (floors met on both views: {feasible})")
+
+    result = {
+        "model": name,
+        "labels": list(labels_out),
+        "positive": positive,
+        "trainSeconds": round(train_seconds),
+        "epochs": epochs,
+        "samplesPerEpoch": per_epoch,
+        "trainCount": int(len(tr)),
+        "validationCount": int(len(va)),
+        "temperature": temperature,
+        "threshold": threshold,
+        "thresholdFloorsMet": feasible,
+        "validation": _fmt(metrics.summary(p_clean, y, threshold)),
+        "validationShifted": _fmt(metrics.summary(p_shift, y2, threshold)),
+        "ece": {"beforeCalibration": metrics.expected_calibration_error(metrics.softmax(clean)[:, pos_index], y),
+                "afterCalibration": metrics.expected_calibration_error(p_clean, y)},
+    }
+    if task == "gate":
+        per = {}
+        for grp in sorted(set(groups[va])):
+            m = groups[va] == grp
+            accepted = int((p_clean[m] >= threshold).sum())
+            per[grp] = {"n": int(m.sum()), "acceptedAsXRay": accepted, "rate": accepted / int(m.sum())}
+        result["perCategory"] = per
+    log(json.dumps({k: result[k] for k in ("validation", "validationShifted")}, indent=1))
+
+    decision = {"kind": "threshold", "label": positive, "threshold": threshold,
+                "otherwise": labels_out[1 - pos_index]}
+    provenance = {
+        "trainedBy": "Orvix training/orvix_train (python3 -m orvix_train.train)",
+        "date": datetime.date.today().isoformat(),
+        "architecture": f"PlainNet width {args.width}, {sum(p.numel() for p in net.parameters())} parameters",
+        "data": "shared/data: Kermany et al. 2018 paediatric chest X-rays (CC BY 4.0)" +
+                ("; gate/xray adult chest X-rays; gate/other 24 categories; generated hard negatives"
+                 if task == "gate" else ""),
+        "split": f"patient-level, {args.val_fraction:.0%} validation, seed {args.split_seed}",
+        "seed": args.seed,
+        "epochs": epochs,
+        "trainSeconds": round(train_seconds),
+        "validation": {
+            "n": result["validation"]["n"],
+            "auc": result["validation"]["auc"],
+            "sensitivity": result["validation"]["sensitivity"],
+            "specificity": result["validation"]["specificity"],
+            "accuracy": result["validation"]["accuracy"],
+        },
+    }
+    onnx_bytes = export.to_onnx_bytes(net)
+    target = export.write_resource(args.models, name, onnx_bytes, labels_out, temperature, decision, provenance)
+    check = va[:16]
+    diff = np.abs(export.opencv_logits(target / "model.onnx", to_unit(images[check])) - clean[:len(check)]).max()
+    log(f"wrote {target} ({len(onnx_bytes)} bytes); OpenCV vs PyTorch max |logit diff| {diff:.2e}")
+    result["exportCheckMaxLogitDiff"] = float(diff)
+    result["onnxBytes"] = len(onnx_bytes)
+    if args.results:
+        Path(args.results).mkdir(parents=True, exist_ok=True)
+        (Path(args.results) / f"{name}.json").write_text(json.dumps(result, indent=2) + "\n")
+        np.savez_compressed(Path(args.results) / f"{name}-validation.npz", p=p_clean, y=y, p_shift=p_shift, y_shift=y2)
+    return result
+
+
+def main(argv=None):
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--data", default="../shared/data", help="the developer data folder")
+    ap.add_argument("--models", default="models", help="where the compiled model resources go")
+    ap.add_argument("--results", default="training/results", help="validation figures (JSON) for the model card")
+    ap.add_argument("--cache", default="build/training-cache", help="decoded 224x224 pictures")
+    ap.add_argument("--task", choices=("disease", "gate", "all"), default="all")
+    ap.add_argument("--epochs", type=int, default=0, help="0: the task's default")
+    ap.add_argument("--samples-per-epoch", type=int, default=0)
+    ap.add_argument("--width", type=int, default=12)
+    ap.add_argument("--generated", type=int, default=700, help="generated hard negatives for the gate")
+    ap.add_argument("--val-fraction", type=float, default=0.15)
+    ap.add_argument("--split-seed", type=int, default=7)
+    ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--threads", type=int, default=2)
+    args = ap.parse_args(argv)
+    torch.set_num_threads(args.threads)
+    start = time.time()
+
+    def log(msg):
+        print(f"[{time.time() - start:7.0f} s] {msg}", flush=True)
+
+    for task in (("disease", "gate") if args.task == "all" else (args.task,)):
+        run(task, args, log)
+
+
+if __name__ == "__main__":
+    main()
