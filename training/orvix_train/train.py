@@ -174,6 +174,10 @@ def run(task, args, log):
             "accuracy": result["validation"]["accuracy"],
         },
     }
+    if args.checkpoints:
+        Path(args.checkpoints).mkdir(parents=True, exist_ok=True)
+        torch.save({"state_dict": net.state_dict(), "width": args.width, "labels": list(labels_out)},
+                   Path(args.checkpoints) / f"{name}.pt")
     onnx_bytes = export.to_onnx_bytes(net)
     target = export.write_resource(args.models, name, onnx_bytes, labels_out, temperature, decision, provenance)
     check = va[:16]
@@ -193,6 +197,7 @@ def main(argv=None):
     ap.add_argument("--data", default="../shared/data", help="the developer data folder")
     ap.add_argument("--models", default="models", help="where the compiled model resources go")
     ap.add_argument("--results", default="training/results", help="validation figures (JSON) for the model card")
+    ap.add_argument("--checkpoints", default="training/checkpoints", help="PyTorch weights, for the parity check")
     ap.add_argument("--cache", default="build/training-cache", help="decoded 224x224 pictures")
     ap.add_argument("--task", choices=("disease", "gate", "all"), default="all")
     ap.add_argument("--epochs", type=int, default=0, help="0: the task's default")

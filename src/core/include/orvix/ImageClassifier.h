@@ -39,15 +39,23 @@ public:
     PixelBuffer image;
 };
 
-template <class Family>
-class ClassifierOutput final : public FeatureProvider {
+// An output wraps the runtime's result and answers feature questions with it.
+class ResultFeatureProvider : public FeatureProvider {
 public:
-    explicit ClassifierOutput(std::shared_ptr<const FeatureProvider> result) : provider(std::move(result)) {}
+    explicit ResultFeatureProvider(std::shared_ptr<const FeatureProvider> result) : provider(std::move(result)) {}
 
     std::set<std::string> featureNames() const override { return provider->featureNames(); }
     std::optional<FeatureValue> featureValueForName(const std::string& name) const override {
         return provider->featureValueForName(name);
     }
+
+    const std::shared_ptr<const FeatureProvider> provider;
+};
+
+template <class Family>
+class ClassifierOutput final : public ResultFeatureProvider {
+public:
+    using ResultFeatureProvider::ResultFeatureProvider;
 
     // The chosen label; "" when the result holds no string "classLabel".
     const std::string& classLabel() const {
@@ -67,8 +75,6 @@ public:
         }
         return *classLabelProbs_;
     }
-
-    const std::shared_ptr<const FeatureProvider> provider;
 
 private:
     mutable std::optional<std::map<std::string, double>> classLabelProbs_;

@@ -14,15 +14,10 @@ namespace orvix {
 struct MobileNetV2Family {};
 using MobileNetV2Input = ClassifierInput<MobileNetV2Family>;
 
-class MobileNetV2Output final : public FeatureProvider {
+// Caches without accessors: the family is never used.
+class MobileNetV2Output final : public ResultFeatureProvider {
 public:
-    explicit MobileNetV2Output(std::shared_ptr<const FeatureProvider> result) : provider(std::move(result)) {}
-    std::set<std::string> featureNames() const override { return provider->featureNames(); }
-    std::optional<FeatureValue> featureValueForName(const std::string& name) const override {
-        return provider->featureValueForName(name);
-    }
-
-    const std::shared_ptr<const FeatureProvider> provider;
+    using ResultFeatureProvider::ResultFeatureProvider;
 
 private:
     std::optional<std::map<std::string, double>> classLabelProbs_;

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Throughput and peak memory of orvix-screen over folders of 224 x 224 JPEGs (generated, grey, X-ray-like
+# smooth noise), for two folder sizes, so that the model load is counted once and memory growth shows.
+#   bash bench/cli_throughput.sh [build-release/bin/orvix-screen] [100 2000]
+set -euo pipefail
+screen=${1:-build-release/bin/orvix-screen}
+shift || true
+sizes=("${@:-100 2000}")
+read -r -a sizes <<< "${sizes[*]}"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+/usr/bin/python3 - "$work" "${sizes[@]}" <<'PY'
+import sys, cv2, numpy as np
+out, sizes = sys.argv[1], [int(s) for s in sys.argv[2:]]
+rng = np.random.default_rng(0)
+for n in sizes:
+    import os; os.makedirs(f"{out}/{n}", exist_ok=True)
+    for i in range(n):
+        small = rng.normal(120, 40, (7, 7)).clip(0, 255).astype(np.uint8)
+        img = cv2.resize(small, (224, 224), interpolation=cv2.INTER_CUBIC)
+        img = (img.astype(np.int16) + rng.normal(0, 6, img.shape)).clip(0, 255).astype(np.uint8)
+        cv2.imwrite(f"{out}/{n}/{i:05d}.jpg", img, [cv2.IMWRITE_JPEG_QUALITY, 90])
+PY
+mkdir -p "$work/1" && cp "$work/${sizes[0]}/00000.jpg" "$work/1/"
+
+measure() {  # prints "seconds maxrss_kib"
+  /usr/bin/time -f "%e %M" -o "$work/time" "$screen" --json "$1" > /dev/null
+  cat "$work/time"
+}
+read -r t1 m1 <<< "$(measure "$work/1")"
+echo "1 picture (model load + 1 analysis): ${t1} s, peak RSS ${m1} KiB"
+for n in "${sizes[@]}"; do
+  read -r t m <<< "$(measure "$work/$n")"
+  rate=$(awk -v n="$n" -v t="$t" -v t1="$t1" 'BEGIN { printf "%.0f", (n - 1) / (t - t1) }')
+  echo "$n pictures: ${t} s, ${rate} pictures/s after the model load, peak RSS ${m} KiB"
+done

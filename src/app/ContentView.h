@@ -1,0 +1,74 @@
+#pragma once
+// The diagnosis screen: the sidebar beside the detail area (image column | results column),
+// every detail size a fraction of this widget's own size W x H, recomputed on resize.
+// The detail area scrolls horizontally where it is wider than the room beside the sidebar.
+
+#include <QWidget>
+
+#include "Geometry.h"
+#include "orvix/DiagnosisState.h"
+#include "orvix/ImportRun.h"
+
+class QScrollArea;
+class QFileDialog;
+
+namespace orvix::app {
+
+class ControlsArea;
+class ImagePanel;
+class sideBar;
+
+class ContentView : public QWidget {
+    Q_OBJECT
+public:
+    ContentView(DiagnosisState state, QWidget* parent = nullptr);
+    ~ContentView() override;
+
+    DiagnosisState& state() { return state_; }
+    Geometry geometryProxy() const { return geometry_; }
+
+    // The importer's completion with one chosen file.
+    ImportResult importFile(const QString& path);
+    // The upload action (File > Open): inverts openFile, which presents the importer.
+    void upload();
+    // The save action (File > Save Report).
+    void save();
+
+    sideBar* sidebar() const { return sidebar_; }
+    QScrollArea* detailScroll() const { return scroll_; }
+    ImagePanel* imagePanel() const { return imagePanel_; }
+    QWidget* resultsColumn() const { return resultsColumn_; }
+    ControlsArea* controls() const { return controls_; }
+    QWidget* blankBox() const { return blankBox_; }
+
+    // The file name filter of the importer: every format the decoder reads.
+    static QString importerNameFilter();
+
+signals:
+    // Shown by the window: a save that failed, with the path and the reason.
+    void saveFailed(const QString& message);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void applyGeometry();
+    void refresh();
+    void presentImporter();
+
+    DiagnosisState state_;
+    Geometry geometry_;
+    sideBar* sidebar_;
+    QScrollArea* scroll_;
+    QWidget* detail_;
+    ImagePanel* imagePanel_;
+    QWidget* resultsColumn_;
+    ControlsArea* controls_;
+    QWidget* blankBox_;
+    std::vector<std::function<void()>> unobserve_;
+    bool importerShown_ = false;
+};
+
+}  // namespace orvix::app

@@ -1,0 +1,114 @@
+#include "ControlsArea.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "ImagePanel.h"
+#include "Palette.h"
+#include "TextEditingView.h"
+#include "orvix/ReportSaver.h"
+
+namespace orvix::app {
+namespace {
+
+void colour(QLabel* label, const QColor& c) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, c);
+    label->setPalette(palette);
+}
+
+}  // namespace
+
+ResultPanel::ResultPanel(DiagnosisState state, QWidget* parent)
+    : QWidget(parent), state_(std::move(state)),
+      message_(new QLabel(QStringLiteral("This is not a Chest X-Ray image"), this)), verdict_(new QLabel(this)),
+      confidence_(new QLabel(this)) {
+    message_->setObjectName("notAnXRay");
+    verdict_->setObjectName("verdict");
+    confidence_->setObjectName("confidence");
+    colour(message_, kRed);
+    QFont bold = confidence_->font();
+    bold.setBold(true);
+    confidence_->setFont(bold);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    for (QLabel* label : {message_, verdict_, confidence_}) layout->addWidget(label, 0, Qt::AlignHCenter);
+    refresh();
+}
+
+void ResultPanel::applyGeometry(const Geometry& g) {
+    message_->setFont(systemFont(0.03 * g.H, QFont::DemiBold));
+    verdict_->setFont(systemFont(0.03 * g.H, QFont::Light));
+}
+
+void ResultPanel::refresh() {
+    const std::string& gate = state_.classificationLabel2.get();
+    const std::string& disease = state_.classificationLabel.get();
+    const bool isXRay = gate == "X-Ray";
+    message_->setVisible(!isXRay && !disease.empty());
+    verdict_->setVisible(isXRay);
+    confidence_->setVisible(isXRay);
+    if (!isXRay) return;
+    const bool negative = disease == "NORMAL";
+    verdict_->setText(negative ? QStringLiteral("NEGATIVE") : QStringLiteral("POSITIVE"));
+    colour(verdict_, negative ? kGreen : kRed);
+    // Fixed point, six decimals, always a point (QString::number ignores the locale).
+    confidence_->setText(QStringLiteral("CONFIDENCE: ") + QString::number(state_.accuracy.get() * 100.0, 'f', 6) +
+                         QStringLiteral("%"));
+}
+
+SavedMessage::SavedMessage(QWidget* parent)
+    : QFrame(parent), text_(new QLabel(this)), ok_(new QPushButton(QStringLiteral("OK"), this)) {
+    setObjectName("savedMessage");
+    text_->setObjectName("savedMessageText");
+    ok_->setObjectName("savedMessageOk");
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    layout->addWidget(text_, 0, Qt::AlignHCenter);
+    layout->addWidget(ok_, 0, Qt::AlignHCenter);
+}
+
+ControlsArea::ControlsArea(DiagnosisState state, QWidget* parent)
+    : QWidget(parent), state_(std::move(state)), testResult_(makePill(QStringLiteral("Test Result"), this)),
+      result_(new ResultPanel(state_, this)),
+      editor_(new TextEditingView(Binding<std::string>(state_.fullText), State<std::string>(""), this)),
+      saved_(new SavedMessage(this)), save_(new QPushButton(QStringLiteral("Save"), this)) {
+    testResult_->setObjectName("testResultHeader");
+    save_->setObjectName("saveButton");
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(testResult_, 0, Qt::AlignHCenter);
+    layout->addWidget(makeDivider(Qt::Horizontal, this));
+    layout->addWidget(result_, 0, Qt::AlignHCenter);
+    layout->addWidget(editor_, 1);
+    layout->addWidget(saved_, 0, Qt::AlignHCenter);
+    layout->addWidget(save_, 0, Qt::AlignHCenter);
+
+    connect(saved_->ok(), &QPushButton::clicked, this, [this] { state_.showAlert = false; });
+    connect(save_, &QPushButton::clicked, this, [this] {
+        const Status saved = saveReport(state_);
+        if (!saved) emit saveFailed(QString::fromStdString(saved.error().message));
+    });
+    refresh();
+}
+
+void ControlsArea::applyGeometry(const Geometry& g) {
+    setFixedSize(g.w(0.5), g.h(0.7));
+    sizePill(testResult_, g.w(0.14), g.w(0.03));
+    saved_->setFixedSize(g.w(0.29), g.w(0.035));
+    saved_->setStyleSheet(QStringLiteral("QFrame#savedMessage { background-color: %1; border-radius: %2px; }")
+                              .arg(kOrange.name())
+                              .arg(roundedRadius(saved_->width(), saved_->height())));
+    result_->applyGeometry(g);
+}
+
+void ControlsArea::refresh() {
+    result_->refresh();
+    saved_->setVisible(state_.showAlert.get());
+    saved_->text()->setText(QStringLiteral("File saved as output_") + QString::fromStdString(state_.fileName.get()) +
+                            QStringLiteral(".txt on your mac"));
+}
+
+}  // namespace orvix::app

@@ -1,0 +1,58 @@
+#include "TextEditingView.h"
+
+#include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QVBoxLayout>
+
+#include "Palette.h"
+
+namespace orvix::app {
+
+TextEditingView::TextEditingView(Binding<std::string> fullText, State<std::string> testResult, QWidget* parent)
+    : QWidget(parent), fullText_(std::move(fullText)), testResult_(std::move(testResult)),
+      editor_(new QPlainTextEdit(this)) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(editor_);
+    editor_->setObjectName("reportEditor");
+    editor_->setFont(reportFont(16));
+    QPalette palette = editor_->palette();
+    palette.setColor(QPalette::Text, kGray);
+    editor_->setPalette(palette);
+    editor_->setFrameShape(QFrame::NoFrame);
+
+    show(fullText_.get());
+    connect(editor_, &QPlainTextEdit::textChanged, this, [this] {
+        if (writing_) return;
+        writing_ = true;  // our own write comes back through the observer: do not reset the cursor
+        fullText_.set(editor_->toPlainText().toStdString());
+        writing_ = false;
+    });
+    observer_ = fullText_.observe([this](const std::string& text) {
+        if (!writing_) show(text);
+    });
+}
+
+TextEditingView::~TextEditingView() { fullText_.removeObserver(observer_); }
+
+void TextEditingView::show(const std::string& text) {
+    writing_ = true;
+    editor_->setPlainText(QString::fromStdString(text));
+    writing_ = false;
+    applyLineSpacing();
+}
+
+void TextEditingView::applyLineSpacing() {
+    // 5 points between lines on every block; blocks typed later inherit the format.
+    QTextCursor cursor(editor_->document());
+    cursor.select(QTextCursor::Document);
+    QTextBlockFormat format;
+    format.setLineHeight(5, QTextBlockFormat::LineDistanceHeight);
+    const bool was = writing_;
+    writing_ = true;
+    cursor.mergeBlockFormat(format);
+    writing_ = was;
+}
+
+}  // namespace orvix::app

@@ -1,0 +1,31 @@
+#pragma once
+// The report editor: an editable, scrolling text area that edits fullText in place
+// (gray "HelveticaNeue" 16 with 5 points between lines).
+
+#include <QWidget>
+
+#include "orvix/State.h"
+
+class QPlainTextEdit;
+
+namespace orvix::app {
+
+class TextEditingView : public QWidget {
+    Q_OBJECT
+public:
+    TextEditingView(Binding<std::string> fullText, State<std::string> testResult, QWidget* parent = nullptr);
+    ~TextEditingView() override;
+    QPlainTextEdit* editor() const { return editor_; }
+
+private:
+    void show(const std::string& text);
+    void applyLineSpacing();
+
+    Binding<std::string> fullText_;
+    State<std::string> testResult_;
+    QPlainTextEdit* editor_;
+    std::size_t observer_ = 0;
+    bool writing_ = false;
+};
+
+}  // namespace orvix::app

@@ -1,0 +1,95 @@
+#include "TolMeranApp.h"
+
+#include <QApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMenuBar>
+#include <QMessageBox>
+
+#include "ContentView.h"
+
+namespace orvix::app {
+namespace {
+
+// "0.9912 (95 % CI 0.9871–0.9950)", values scaled (100 for percentages).
+QString interval(const QJsonArray& a, double scale, int decimals) {
+    if (a.size() != 3) return QStringLiteral("n/a");
+    return QStringLiteral("%1 (95 % CI %2–%3)")
+        .arg(a[0].toDouble() * scale, 0, 'f', decimals)
+        .arg(a[1].toDouble() * scale, 0, 'f', decimals)
+        .arg(a[2].toDouble() * scale, 0, 'f', decimals);
+}
+
+// One model's name, labels and the validation figures its metadata carries.
+QString validationLine(const Model& model) {
+    const ModelMetadata& m = model.metadata();
+    QStringList labels;
+    for (const auto& l : m.classLabels) labels << QString::fromStdString(l);
+    const QString head = QStringLiteral("<b>%1</b> (%2)").arg(QString::fromStdString(m.name), labels.join(", "));
+    const auto provenance = QJsonDocument::fromJson(QByteArray::fromStdString(m.provenanceText)).object();
+    if (provenance.value("fixture").toBool()) return head + QStringLiteral(": test fixture, not a trained classifier");
+    const auto v = provenance.value("validation").toObject();
+    return head + QStringLiteral(": validation (%1 pictures): AUC %2, sensitivity %3 %, specificity %4 %")
+                      .arg(v.value("n").toInt())
+                      .arg(interval(v.value("auc").toArray(), 1, 4), interval(v.value("sensitivity").toArray(), 100, 1),
+                           interval(v.value("specificity").toArray(), 100, 1));
+}
+
+}  // namespace
+
+MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(parent) {
+    content_ = new ContentView(std::move(state), this);
+    setCentralWidget(content_);
+    setWindowTitle(QStringLiteral("Orvix"));
+
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->addAction(QStringLiteral("&Open…"), QKeySequence::Open, content_, &ContentView::upload);
+    file->addAction(QStringLiteral("&Save Report"), QKeySequence::Save, content_, &ContentView::save);
+    file->addSeparator();
+    file->addAction(QStringLiteral("&Quit"), QKeySequence::Quit, this, &QWidget::close);
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->addAction(QStringLiteral("&About Orvix"), this,
+                    [this] { QMessageBox::about(this, QStringLiteral("About Orvix"), aboutText()); });
+
+    // A failed save is never silent.
+    connect(content_, &ContentView::saveFailed, this, [this](const QString& message) {
+        QMessageBox::warning(this, QStringLiteral("Report not saved"), message);
+    });
+}
+
+QString MainWindow::aboutText() const {
+    const DiagnosisState& s = content_->state();
+    return QStringLiteral("<h3>Orvix %1</h3>"
+                          "<p>Screens a chest X-ray picture for pneumonia on this machine; nothing leaves it.</p>"
+                          "<p><b>Not for diagnostic use.</b></p>"
+                          "<p>%2<br>%3</p>"
+                          "<p>Trained on the paediatric chest X-rays of Kermany, Zhang, Goldbaum et al. (Cell 2018; "
+                          "Mendeley Data, doi:10.17632/rscbjbr9sj, CC BY 4.0) and, for the chest X-ray gate, on adult "
+                          "chest X-rays (COVID-19 image data collection, Actualmed and Figure 1 initiatives) and "
+                          "pictures of 24 other kinds; see the model card for every source and licence.</p>")
+        .arg(QStringLiteral(ORVIX_VERSION), validationLine(s.model2->model), validationLine(s.model->model));
+}
+
+int tolMeranApp::main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Orvix"));
+    QApplication::setApplicationVersion(QStringLiteral(ORVIX_VERSION));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("orvix")));
+
+    auto state = DiagnosisState::create();
+    if (!state) {
+        QMessageBox::critical(nullptr, QStringLiteral("Orvix cannot start"),
+                              QStringLiteral("A classifier could not be loaded.\n\n") +
+                                  QString::fromStdString(state.error().message));
+        return 1;
+    }
+    MainWindow window(std::move(state).value());
+    window.resize(1200, 800 + window.menuBar()->sizeHint().height());
+    window.show();
+    const QStringList args = QApplication::arguments();
+    if (args.size() > 1) window.contentView()->importFile(args.at(1));
+    return QApplication::exec();
+}
+
+}  // namespace orvix::app

@@ -1,0 +1,114 @@
+"""Checks the shipped models on your own labelled pictures, through the app's own pipeline.
+
+    python3 training/evaluate.py FOLDER [--screen build-release/bin/orvix-screen] [--roc roc.png]
+
+FOLDER holds either NORMAL/ and PNEUMONIA/ (the disease classifier is evaluated on them)
+or X-Ray/ and other/ (the chest X-ray gate). Every picture is analysed by
+`orvix-screen --json`; the figures are accuracy, sensitivity, specificity (Wilson 95 %
+intervals), AUC (bootstrap 95 % interval) at the model's own decision rule, the
+confusion matrix, and a ROC curve picture.
+"""
+import argparse
+import json
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from orvix_train import metrics  # noqa: E402
+
+LAYOUTS = {
+    # stage, (negative folder, positive folder), positive label
+    "disease": ("disease", ("NORMAL", "PNEUMONIA"), "PNEUMONIA"),
+    "gate": ("gate", ("other", "X-Ray"), "X-Ray"),
+}
+
+
+def detect_layout(folder):
+    names = {p.name for p in Path(folder).iterdir() if p.is_dir()}
+    for key, (_, (neg, pos), _) in LAYOUTS.items():
+        if {neg, pos} <= names:
+            return key
+    raise SystemExit(f"{folder}: expected subfolders NORMAL/ and PNEUMONIA/, or X-Ray/ and other/")
+
+
+def screen(binary, folder, models=None):
+    env = dict(os.environ)
+    if models:
+        env["ORVIX_MODEL_DIR"] = str(models)
+    run = subprocess.run([str(binary), "--json", str(folder)], capture_output=True, text=True, env=env)
+    if run.returncode == 2:
+        raise SystemExit(run.stderr.strip())
+    return [json.loads(line) for line in run.stdout.splitlines() if line.strip()]
+
+
+def evaluate(folder, binary, models=None):
+    layout = detect_layout(folder)
+    stage, (neg, pos), positive = LAYOUTS[layout]
+    probs, labels, decided, skipped = [], [], [], []
+    for cls, name in ((0, neg), (1, pos)):
+        for row in screen(binary, Path(folder) / name, models):
+            if row["status"] != "ok":
+                skipped.append(row["path"])
+                continue
+            labels.append(cls)
+            probs.append(row[stage]["probabilities"][positive])
+            decided.append(1 if row[stage]["label"] == positive else 0)
+    # The model's own rule decides; report it as a threshold on the positive probability.
+    threshold = min((p for p, d in zip(probs, decided) if d), default=1.0)
+    summary = metrics.summary(probs, labels, threshold)
+    summary["layout"] = layout
+    summary["skipped"] = skipped
+    return summary, probs, labels
+
+
+def report(summary):
+    def ci(name):
+        v, lo, hi = summary[name]
+        return f"{name:12s} {v:7.2%}  (95 % CI {lo:.2%} - {hi:.2%})"
+
+    c = summary["confusion"]
+    lines = [f"{summary['layout']} classifier, {summary['n']} pictures", ci("accuracy"), ci("sensitivity"),
+             ci("specificity"),
+             f"{'AUC':12s} {summary['auc'][0]:.4f}   (95 % CI {summary['auc'][1]:.4f} - {summary['auc'][2]:.4f})",
+             "confusion    predicted positive / negative",
+             f"  positive   {c['tp']:6d} / {c['fn']:6d}", f"  negative   {c['fp']:6d} / {c['tn']:6d}"]
+    if summary["skipped"]:
+        lines.append(f"skipped {len(summary['skipped'])} unreadable or undecodable files")
+    return "\n".join(lines)
+
+
+def plot_roc(probs, labels, path, title):
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    fpr, tpr = metrics.roc_points(probs, labels)
+    fig, ax = plt.subplots(figsize=(4.5, 4.5), dpi=100)
+    ax.plot(fpr, tpr, lw=2, label=f"AUC {metrics.auc(probs, labels):.4f}")
+    ax.plot([0, 1], [0, 1], ls="--", c="grey", lw=1)
+    ax.set(xlabel="1 - specificity", ylabel="sensitivity", title=title, xlim=(0, 1), ylim=(0, 1.01))
+    ax.legend(loc="lower right")
+    fig.tight_layout()
+    fig.savefig(path)
+    plt.close(fig)
+
+
+def main(argv=None):
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("folder")
+    ap.add_argument("--screen", default="build-release/bin/orvix-screen", help="the orvix-screen program")
+    ap.add_argument("--models", help="model directory (default: the program's own)")
+    ap.add_argument("--roc", default="roc.png", help="where to write the ROC curve")
+    ap.add_argument("--json", help="also write the figures as JSON here")
+    args = ap.parse_args(argv)
+    summary, probs, labels = evaluate(args.folder, args.screen, args.models)
+    print(report(summary))
+    plot_roc(probs, labels, args.roc, f"{summary['layout']}: {Path(args.folder).name}")
+    print(f"ROC curve: {args.roc}")
+    if args.json:
+        Path(args.json).write_text(json.dumps(summary, indent=2) + "\n")
+
+
+if __name__ == "__main__":
+    main()

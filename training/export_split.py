@@ -1,0 +1,42 @@
+"""Lays out the validation split as labelled folders of links, for training/evaluate.py.
+
+    python3 training/export_split.py --data ../shared/data --out build/validation
+
+gives build/validation/disease/{NORMAL,PNEUMONIA}/ and build/validation/gate/{X-Ray,other}/
+(the gate's generated negatives are made in memory only and are not included).
+"""
+import argparse
+import os
+import sys
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from orvix_train import data  # noqa: E402
+
+
+def link_split(records, data_dir, out, names):
+    for path, label, is_val, _ in records:
+        if not is_val:
+            continue
+        target = Path(out) / names[label]
+        target.mkdir(parents=True, exist_ok=True)
+        link = target / Path(path).name
+        if not link.exists():
+            os.symlink(Path(data_dir).resolve() / path, link)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--data", default="../shared/data")
+    ap.add_argument("--out", default="build/validation")
+    ap.add_argument("--val-fraction", type=float, default=0.15)
+    ap.add_argument("--split-seed", type=int, default=7)
+    args = ap.parse_args()
+    link_split(data.disease_records(args.data, args.val_fraction, args.split_seed), args.data,
+               Path(args.out) / "disease", ("NORMAL", "PNEUMONIA"))
+    link_split(data.gate_records(args.data, args.val_fraction, args.split_seed), args.data,
+               Path(args.out) / "gate", ("other", "X-Ray"))
+
+
+if __name__ == "__main__":
+    main()

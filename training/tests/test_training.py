@@ -1,0 +1,154 @@
+"""Tests of the training code: the split, the figures, and that what training exports is what the app computes.
+
+Run by ctest (label `training`) with ORVIX_SCREEN pointing at the orvix-screen binary:
+    ORVIX_SCREEN=build/bin/orvix-screen python3 -m unittest discover -s training/tests
+"""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+import cv2
+import numpy as np
+import torch
+
+ROOT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "training"))
+from orvix_train import augment, data, export, metrics, preprocess, synth  # noqa: E402
+from orvix_train.model import PlainNet  # noqa: E402
+from orvix_train.train import to_unit, train  # noqa: E402
+
+SCREEN = os.environ.get("ORVIX_SCREEN", str(ROOT / "build" / "bin" / "orvix-screen"))
+PICTURES = ROOT / "tests" / "fixtures" / "pictures"
+PARITY_TOLERANCE = 1e-4
+
+
+def screen_json(paths, models):
+    run = subprocess.run([SCREEN, "--json", *map(str, paths)], capture_output=True, text=True,
+                         env={**os.environ, "ORVIX_MODEL_DIR": str(models)})
+    if run.returncode != 0:
+        raise AssertionError(f"orvix-screen exited {run.returncode}: {run.stderr}")
+    return {Path(r["path"]).name: r for r in map(json.loads, run.stdout.splitlines())}
+
+
+def torch_probabilities(net, path, temperature):
+    x = to_unit(preprocess.redraw(preprocess.decode(path))[None])
+    with torch.no_grad():
+        logits = net.eval()(preprocess.normalise(x)).numpy()
+    return metrics.softmax(logits, temperature)[0]
+
+
+class PatientSplit(unittest.TestCase):
+    def test_patient_ids_from_file_names(self):
+        self.assertEqual(data.patient_id("x/kermany_person1000_bacteria_2931.jpg"), "person1000")
+        self.assertEqual(data.patient_id("x/kermany_person1000_virus_1681.jpg"), "person1000")
+        self.assertEqual(data.patient_id("kermany_IM-0115-0001.jpg"), "IM-0115")
+        self.assertEqual(data.patient_id("kermany_NORMAL2-IM-0412-0001.jpg"), "NORMAL2-IM-0412")
+
+    def test_split_is_by_patient_and_stable(self):
+        names = [f"kermany_person{p}_{kind}_{i}.jpg" for p in range(300) for kind, i in (("bacteria", 1), ("virus", 2))]
+        side = {}
+        for n in names:
+            v = data.in_validation(data.patient_id(n), 0.15, 7)
+            self.assertEqual(side.setdefault(data.patient_id(n), v), v, "a patient on both sides")
+        share = sum(side.values()) / len(side)
+        self.assertTrue(0.08 < share < 0.22, share)
+        self.assertEqual(data.in_validation("person5", 0.15, 7), data.in_validation("person5", 0.15, 7))
+
+
+class Figures(unittest.TestCase):
+    def test_auc_ranks_and_ties(self):
+        self.assertEqual(metrics.auc([0.1, 0.2, 0.8, 0.9], [0, 0, 1, 1]), 1.0)
+        self.assertEqual(metrics.auc([0.9, 0.8, 0.2, 0.1], [0, 0, 1, 1]), 0.0)
+        self.assertEqual(metrics.auc([0.5, 0.5], [0, 1]), 0.5)
+        rng = np.random.default_rng(0)
+        s, y = rng.random(200), rng.integers(0, 2, 200)
+        pairs = [(a > b) + 0.5 * (a == b) for a in s[y == 1] for b in s[y == 0]]
+        self.assertAlmostEqual(metrics.auc(s, y), float(np.mean(pairs)))
+
+    def test_wilson_interval_contains_the_rate(self):
+        p, lo, hi = metrics.wilson(95, 100)
+        self.assertEqual(p, 0.95)
+        self.assertTrue(lo < 0.95 < hi <= 1.0)
+        self.assertEqual(metrics.wilson(10, 10)[2], 1.0)
+
+    def test_temperature_is_recovered(self):
+        rng = np.random.default_rng(1)
+        true_logits = rng.normal(0, 2, (4000, 2))
+        y = np.array([rng.random() < p for p in metrics.softmax(true_logits)[:, 1]]).astype(int)
+        t = metrics.fit_temperature(true_logits * 3.0, y)  # over-confident by a factor 3
+        self.assertAlmostEqual(t, 3.0, delta=0.3)
+
+    def test_threshold_sits_inside_the_feasible_region(self):
+        p = np.array([0.05, 0.1, 0.2, 0.3, 0.7, 0.8, 0.9, 0.95])
+        y = np.array([0, 0, 0, 0, 1, 1, 1, 1])
+        t, feasible = metrics.operating_threshold([p], [y], 1.0, 1.0)
+        self.assertTrue(feasible)
+        self.assertTrue(0.3 < t <= 0.7)
+        self.assertAlmostEqual(t, 0.5, delta=0.05)  # the middle in logit space
+
+
+class Augmentation(unittest.TestCase):
+    def test_shapes_and_range_are_kept(self):
+        g = torch.Generator().manual_seed(0)
+        x = torch.rand(4, 3, 224, 224)
+        for fn in (lambda b: augment.train_batch(b, g, hflip=0.5, to_grey=0.5), lambda b: augment.shifted_batch(b, g)):
+            y = fn(x.clone())
+            self.assertEqual(y.shape, x.shape)
+            self.assertGreaterEqual(float(y.min()), 0.0)
+            self.assertLessEqual(float(y.max()), 1.0)
+
+
+class ExportToApp(unittest.TestCase):
+    """One tiny training step on generated pictures, export, and the C++ runtime loading and agreeing."""
+
+    def test_trained_model_exports_loads_and_matches_pytorch(self):
+        images, _ = synth.generate(12, seed=3)
+        labels = np.arange(12) % 2
+        torch.manual_seed(0)
+        net = PlainNet(width=4)
+        train(net, images, labels, np.ones(12), [1.0, 1.0], epochs=1, samples_per_epoch=8, seed=0, hflip=0.0,
+              to_grey=0.0, log=lambda _: None, batch=4)
+        with tempfile.TemporaryDirectory() as tmp:
+            tmp = Path(tmp)
+            onnx_bytes = export.to_onnx_bytes(net)
+            for name, labels_out in (("SickClassifier1", ("NORMAL", "PNEUMONIA")), ("XRayClassifier1", ("other", "X-Ray"))):
+                export.write_resource(tmp, name, onnx_bytes, labels_out, 1.7, {"kind": "argmax"}, {"test": True})
+            for i, img in enumerate(images[:3]):
+                cv2.imwrite(str(tmp / f"p{i}.png"), img)
+            rows = screen_json(sorted(tmp.glob("p*.png")), tmp)
+            for i in range(3):
+                expected = torch_probabilities(net, tmp / f"p{i}.png", 1.7)
+                got = rows[f"p{i}.png"]["disease"]["probabilities"]
+                self.assertLess(abs(got["PNEUMONIA"] - expected[1]), PARITY_TOLERANCE)
+                self.assertLess(abs(rows[f"p{i}.png"]["gate"]["probabilities"]["X-Ray"] - expected[1]),
+                                PARITY_TOLERANCE)
+
+
+class ShippedModelParity(unittest.TestCase):
+    """The shipped models: PyTorch weights and the app agree on the fixture pictures."""
+
+    def test_pytorch_and_app_agree(self):
+        models = ROOT / "models"
+        checkpoints = ROOT / "training" / "checkpoints"
+        pictures = sorted(PICTURES.iterdir())
+        rows = screen_json(pictures, models)
+        for name, stage in (("SickClassifier1", "disease"), ("XRayClassifier1", "gate")):
+            meta = json.loads((models / f"{name}.mlmodelc" / "metadata.json").read_text())
+            if meta["provenance"].get("fixture"):
+                self.skipTest("the shipped models are still the fixtures")
+            ckpt = torch.load(checkpoints / f"{name}.pt")
+            net = PlainNet(classes=len(ckpt["labels"]), width=ckpt["width"])
+            net.load_state_dict(ckpt["state_dict"])
+            for path in pictures:
+                expected = torch_probabilities(net, path, meta["output"]["temperature"])
+                got = rows[path.name][stage]["probabilities"]
+                for i, label in enumerate(meta["classLabels"]):
+                    self.assertLess(abs(got[label] - expected[i]), PARITY_TOLERANCE, f"{name} {path.name} {label}")
+
+
+if __name__ == "__main__":
+    unittest.main()
