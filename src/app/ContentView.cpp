@@ -117,7 +117,8 @@ QString ContentView::importerNameFilter() {
     for (const auto& ext : decodableExtensions()) {
         patterns << "*." + QString::fromStdString(ext) << "*." + QString::fromStdString(ext).toUpper();
     }
-    return QStringLiteral("Images (%1)").arg(patterns.join(' '));
+    // DICOM files often have no extension: the second filter offers every file, the decoder decides.
+    return QStringLiteral("Images (%1);;DICOM and other files (*)").arg(patterns.join(' '));
 }
 
 void ContentView::upload() { state_.toggleOpenFile(); }
@@ -128,7 +129,7 @@ void ContentView::presentImporter() {
     QFileDialog dialog(this, QStringLiteral("Choose a chest X-ray picture"));
     dialog.setObjectName("importer");
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(importerNameFilter());
+    dialog.setNameFilters(importerNameFilter().split(QStringLiteral(";;")));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     if (QDir(pictures).exists()) dialog.setDirectory(pictures);

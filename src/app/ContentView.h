@@ -41,7 +41,8 @@ public:
     ControlsArea* controls() const { return controls_; }
     QWidget* blankBox() const { return blankBox_; }
 
-    // The file name filter of the importer: every format the decoder reads.
+    // The importer's name filters, ";;"-separated: every format the decoder reads, then all
+    // files (for DICOM without extension).
     static QString importerNameFilter();
 
 signals:

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "orvix/DicomDecoder.h"
 #include "orvix/ImageDecoder.h"
 
 namespace orvix::cli {
@@ -25,6 +26,8 @@ std::string usageText() {
            "\n"
            "Exit status: 0 every picture analysed, 1 some could not be read or decoded,\n"
            "2 usage error or a missing or invalid model.\n"
+           "Pictures: PNG, JPEG, BMP, TIFF, WebP, PBM/PGM/PPM, Sun raster, JPEG 2000, Radiance HDR,\n"
+           "and DICOM (recognised by content, also without a file extension; first frame).\n"
            "Models are looked up in $ORVIX_MODEL_DIR, next to the program, and in the installed\n"
            "share directory. Not for diagnostic use.\n";
 }
@@ -87,7 +90,10 @@ std::vector<std::filesystem::path> collectPictures(const std::vector<std::filesy
         for (auto it = std::filesystem::recursive_directory_iterator(path, opts, ec);
              !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
             std::error_code typeEc;
-            if (it->is_regular_file(typeEc) && hasPictureExtension(it->path())) found.push_back(it->path());
+            // Picture extensions, and DICOM files, which often have none.
+            if (it->is_regular_file(typeEc) &&
+                (hasPictureExtension(it->path()) || (!it->path().has_extension() && isDicomFile(it->path()))))
+                found.push_back(it->path());
         }
         std::sort(found.begin(), found.end());
         files.insert(files.end(), found.begin(), found.end());

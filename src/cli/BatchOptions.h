@@ -25,7 +25,7 @@ std::optional<std::string> parseBatchOptions(int argc, char** argv, BatchOptions
 std::string usageText();
 
 // Files to analyse, in order: a named file as it is, a directory's picture files
-// (by extension, recursively, sorted). Unlisted directories' errors are ignored;
+// (by extension, or DICOM by content when they have none; recursively, sorted). Unlisted directories' errors are ignored;
 // a path that does not exist is kept so that it is reported as unreadable.
 std::vector<std::filesystem::path> collectPictures(const std::vector<std::filesystem::path>& paths);
 

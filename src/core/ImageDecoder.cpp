@@ -11,6 +11,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "orvix/DicomDecoder.h"
+
 namespace orvix {
 namespace {
 
@@ -63,7 +65,8 @@ cv::Mat compositeOnWhite(const cv::Mat& bgra) {
 }  // namespace
 
 Result<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& path, std::uintmax_t maxBytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking open: a FIFO or device named like a picture must not hang the caller.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return Error{describe(path, std::strerror(errno))};
     struct Closer {
         int fd;
@@ -74,6 +77,7 @@ Result<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& pat
     if (::fstat(fd, &info) != 0) return Error{describe(path, std::strerror(errno))};
     if (S_ISDIR(info.st_mode)) return Error{describe(path, "is a directory")};
     if (!S_ISREG(info.st_mode)) return Error{describe(path, "is not a regular file")};
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     const auto tooLarge = Error{describe(path, "file is larger than the " + std::to_string(maxBytes >> 20) + " MiB limit")};
     if (static_cast<std::uintmax_t>(info.st_size) > maxBytes) return tooLarge;
 
@@ -95,6 +99,7 @@ Result<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& pat
 
 Result<Image> decodeImage(std::span<const std::uint8_t> bytes) {
     if (bytes.empty()) return Error{"empty file"};
+    if (hasDicomPreamble(bytes)) return decodeDicom(bytes);
     limitDecoderPixels();
     // cv::imdecode takes a non-const Mat header; it does not write through it.
     const cv::Mat raw(1, static_cast<int>(bytes.size()), CV_8U, const_cast<std::uint8_t*>(bytes.data()));
@@ -107,7 +112,14 @@ Result<Image> decodeImage(std::span<const std::uint8_t> bytes) {
     } catch (const cv::Exception& e) {
         return Error{std::string("not a decodable picture (") + e.what() + ")"};
     }
-    if (decoded.empty() || decoded.cols <= 0 || decoded.rows <= 0) return Error{"not a decodable picture"};
+    if (decoded.empty() || decoded.cols <= 0 || decoded.rows <= 0) {
+        // DICOM data sets without the Part 10 preamble are recognised by their first element.
+        if (looksLikeBareDicom(bytes)) {
+            auto dicom = decodeDicom(bytes);
+            if (dicom) return dicom;
+        }
+        return Error{"not a decodable picture"};
+    }
     if (static_cast<std::uint64_t>(decoded.cols) * static_cast<std::uint64_t>(decoded.rows) > kMaxPixels)
         return Error{"picture has more than " + std::to_string(kMaxPixels) + " pixels"};
 
@@ -138,7 +150,8 @@ const std::vector<std::string>& decodableExtensions() {
     // The codecs of Debian's OpenCV build (OpenEXR is off unless enabled at run time).
     static const std::vector<std::string> extensions{"png", "jpg", "jpeg", "jpe", "bmp", "dib", "tif",
                                                      "tiff", "webp", "pbm", "pgm", "ppm", "pnm", "pxm",
-                                                     "sr",  "ras",  "jp2",  "hdr", "pic"};
+                                                     "sr",  "ras",  "jp2",  "hdr", "pic", "dcm",
+                                                     "dicom", "dic"};
     return extensions;
 }
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "DicomWriter.h"
 #include "TestSupport.h"
 
 namespace orvix {
@@ -137,6 +138,22 @@ TEST_F(CliTest, TextAndCsvKeepConsoleLinesOffStandardOutput) {
               std::string::npos)
         << csv.out;
     EXPECT_NE(csv.err.find("=================="), std::string::npos) << "--console shows the block on stderr";
+}
+
+TEST_F(CliTest, DicomFilesWithoutExtensionAreFoundInDirectories) {
+    test::DicomSpec spec{.width = 16, .height = 16, .window = std::pair{128.0, 256.0}};
+    spec.samples.assign(256, 230);
+    test::writeDicom(dir_ / "batch" / "sub" / "IM0001", spec);
+    test::writeBytes(dir_ / "batch" / "sub" / "NOTES", "no extension and no DICOM: skipped");
+    auto run = runScreen("--json " + shellQuote((dir_ / "batch").string()));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto lines = jsonLines(run.out);
+    ASSERT_EQ(lines.size(), 4u) << run.out;
+    const auto dicom = std::find_if(lines.begin(), lines.end(), [](const auto& j) { return j["fileName"] == "IM0001"; });
+    ASSERT_NE(dicom, lines.end());
+    EXPECT_EQ((*dicom)["status"], "ok");
+    EXPECT_EQ((*dicom)["result"], "NEGATIVE");
+    EXPECT_NE(runScreen("--help").out.find("DICOM"), std::string::npos);
 }
 
 TEST_F(CliTest, ReportsAreWrittenAsTheWindowWouldNameThem) {

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -109,7 +111,7 @@ TEST(DecodeImage, RefusesPicturesOverThePixelLimitFromTheHeader) {
     EXPECT_FALSE(image);
 }
 
-TEST(ReadWholeFile, ReportsMissingDirectoryAndOversizedFiles) {
+TEST(ReadWholeFile, RefusesMissingFilesDirectoriesPipesAndOversizedFiles) {
     test::TempDir dir;
     auto missing = readWholeFile(dir / "absent.png");
     ASSERT_FALSE(missing);
@@ -118,6 +120,11 @@ TEST(ReadWholeFile, ReportsMissingDirectoryAndOversizedFiles) {
     auto directory = readWholeFile(dir.path());
     ASSERT_FALSE(directory);
     EXPECT_NE(directory.error().message.find("directory"), std::string::npos);
+
+    ASSERT_EQ(::mkfifo((dir / "pipe.png").c_str(), 0600), 0);
+    auto fifo = readWholeFile(dir / "pipe.png");  // must not block waiting for a writer
+    ASSERT_FALSE(fifo);
+    EXPECT_NE(fifo.error().message.find("not a regular file"), std::string::npos);
 
     test::writeBytes(dir / "big.bin", std::string(2048, 'x'));
     EXPECT_FALSE(readWholeFile(dir / "big.bin", 1024));

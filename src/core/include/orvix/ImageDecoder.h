@@ -4,7 +4,8 @@
 // Formats: whatever OpenCV's imgcodecs reads on this system (PNG, JPEG, BMP,
 // TIFF, WebP, PGM/PPM/PBM, Sun raster, OpenEXR...). JPEG EXIF orientation is
 // honoured; 16-bit and float samples are scaled to 8 bits; alpha is composited
-// on white; for multi-page files the first page is used.
+// on white; for multi-page files the first page is used. DICOM files are recognised
+// by content, with or without extension (see DicomDecoder.h).
 //
 // Limits, so that a hostile file cannot exhaust memory:
 //   - files larger than kMaxFileBytes are refused before they are read;

@@ -1,0 +1,35 @@
+#pragma once
+// DICOM pictures (chest radiographs as hospitals store them), through DCMTK.
+//
+// The first frame becomes the picture: Modality LUT (rescale slope/intercept), then the
+// first VOI LUT, else the first Window Center/Width (linear, or sigmoid where VOI LUT
+// Function says SIGMOID), else a min-max window; MONOCHROME1 is inverted so that bone
+// is bright; colour (RGB, YBR) secondary captures are kept as they are. Compressed
+// transfer syntaxes decode through DCMTK's codecs: JPEG baseline/extended/lossless,
+// JPEG-LS and RLE. Pixel spacing, orientation and every patient attribute are ignored.
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+
+#include "orvix/Image.h"
+#include "orvix/Result.h"
+
+namespace orvix {
+
+// The "DICM" magic at offset 128 (DICOM Part 10 files).
+bool hasDicomPreamble(std::span<const std::uint8_t> bytes);
+
+// Bytes that start like a DICOM data set without the Part 10 preamble: a group 0x0002 or
+// 0x0008 element at offset 0, little endian. Only such bytes are offered to DCMTK when the
+// ordinary decoders fail.
+bool looksLikeBareDicom(std::span<const std::uint8_t> bytes);
+
+// Whether the file at path starts like DICOM (either form); reads at most 132 bytes.
+bool isDicomFile(const std::filesystem::path& path);
+
+// Decodes the first frame. Fails for data DCMTK cannot read, for DICOM without pixel
+// data (a structured report, say), and for pictures over kMaxPixels.
+Result<Image> decodeDicom(std::span<const std::uint8_t> bytes);
+
+}  // namespace orvix
