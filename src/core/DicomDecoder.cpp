@@ -99,7 +99,7 @@ Result<Image> decodeDicom(std::span<const std::uint8_t> bytes) {
             cv::cvtColor(cv::Mat(height, width, CV_8UC3, const_cast<void*>(pixels)), bgr, cv::COLOR_RGB2BGR);
         }
     } catch (const cv::Exception& e) {
-        return Error{std::string("DICOM image cannot be converted (") + e.what() + ")"};
+        return Error{"DICOM image cannot be converted (" + e.err + ")"};
     }
     return Image(bgr);
 }

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,20 +11,13 @@
 #include <opencv2/imgproc.hpp>
 
 #include "orvix/DicomDecoder.h"
+#include "orvix/PictureHeader.h"
 
 namespace orvix {
 namespace {
 
 std::string describe(const std::filesystem::path& path, const std::string& why) {
     return path.string() + ": " + why;
-}
-
-// OpenCV checks a picture's declared size against OPENCV_IO_MAX_IMAGE_PIXELS after
-// reading the header and before allocating pixels; that is where a decompression
-// bomb must stop. The variable is read once, on first use, so it is set before any decode.
-void limitDecoderPixels() {
-    static std::once_flag once;
-    std::call_once(once, [] { ::setenv("OPENCV_IO_MAX_IMAGE_PIXELS", std::to_string(kMaxPixels).c_str(), 1); });
 }
 
 bool isJpeg(std::span<const std::uint8_t> bytes) {
@@ -100,7 +92,13 @@ Result<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& pat
 Result<Image> decodeImage(std::span<const std::uint8_t> bytes) {
     if (bytes.empty()) return Error{"empty file"};
     if (hasDicomPreamble(bytes)) return decodeDicom(bytes);
-    limitDecoderPixels();
+    // The declared size decides before OpenCV allocates anything: a few bytes may declare gigapixels.
+    if (auto declared = readPictureSize(bytes)) {
+        if (!*declared) return Error{"not a decodable picture (" + declared->error().message + ")"};
+        const auto [width, height] = declared->value();
+        if (width > kMaxPixels || height > kMaxPixels || width * height > kMaxPixels)
+            return Error{"picture declares more than " + std::to_string(kMaxPixels) + " pixels"};
+    }
     // cv::imdecode takes a non-const Mat header; it does not write through it.
     const cv::Mat raw(1, static_cast<int>(bytes.size()), CV_8U, const_cast<std::uint8_t*>(bytes.data()));
     cv::Mat decoded;
@@ -110,7 +108,9 @@ Result<Image> decodeImage(std::span<const std::uint8_t> bytes) {
         const int flags = isJpeg(bytes) ? (cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR) : cv::IMREAD_UNCHANGED;
         decoded = cv::imdecode(raw, flags);
     } catch (const cv::Exception& e) {
-        return Error{std::string("not a decodable picture (") + e.what() + ")"};
+        if (e.err.find("CV_IO_MAX_IMAGE_PIXELS") != std::string::npos)
+            return Error{"picture declares more than " + std::to_string(kMaxPixels) + " pixels"};
+        return Error{"not a decodable picture (" + e.err + ")"};
     }
     if (decoded.empty() || decoded.cols <= 0 || decoded.rows <= 0) {
         // DICOM data sets without the Part 10 preamble are recognised by their first element.
@@ -142,7 +142,7 @@ Result<Image> decodeImage(std::span<const std::uint8_t> bytes) {
         }
         return Image(bgr);
     } catch (const cv::Exception& e) {
-        return Error{std::string("could not convert the picture (") + e.what() + ")"};
+        return Error{"could not convert the picture (" + e.err + ")"};
     }
 }
 

@@ -94,7 +94,7 @@ Result<Model> Model::load(const std::filesystem::path& resourceDirectory) {
             return fail("the network gives " + std::to_string(out.total()) + " outputs for " +
                         std::to_string(metadata->classLabels.size()) + " class labels");
     } catch (const cv::Exception& e) {
-        return fail(std::string("OpenCV could not run model.onnx: ") + e.what());
+        return fail("OpenCV could not run model.onnx: " + e.err);
     }
     return Model(resourceDirectory, std::make_shared<const ModelMetadata>(std::move(metadata).value()),
                  std::move(network));
@@ -143,7 +143,7 @@ Result<std::shared_ptr<const FeatureProvider>> Model::prediction(const FeaturePr
         network_->net.setInput(cv::Mat(4, shape, CV_32F, tensor->data()));
         probs = probabilitiesFrom(network_->net.forward(), m);
     } catch (const cv::Exception& e) {
-        return Error{m.name + ": prediction failed: " + e.what()};
+        return Error{m.name + ": prediction failed: " + e.err};
     }
     if (probs.size() != m.classLabels.size() ||
         std::any_of(probs.begin(), probs.end(), [](double p) { return !std::isfinite(p); }))

@@ -1,5 +1,8 @@
 #include <csignal>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -79,6 +82,77 @@ TEST(SaveReport, NameTooLongForTheFileSystemFailsCleanly) {
     auto saved = saveReport(state, docs.path());
     ASSERT_FALSE(saved);
     EXPECT_TRUE(entries(docs.path()).empty());
+}
+
+// A small file system of our own for the fault tests: a tmpfs where mounting is permitted.
+class ScopedTmpfs {
+public:
+    ScopedTmpfs(const std::filesystem::path& where, const char* options) : where_(where) {
+        std::filesystem::create_directories(where);
+        mounted_ = ::mount("tmpfs", where.c_str(), "tmpfs", 0, options) == 0;
+    }
+    ~ScopedTmpfs() {
+        if (mounted_) ::umount(where_.c_str());
+    }
+    bool mounted() const { return mounted_; }
+
+private:
+    std::filesystem::path where_;
+    bool mounted_ = false;
+};
+
+TEST(SaveReport, FullDiskKeepsTheOldFileAndLeavesNoPartialFile) {
+    test::TempDir dir;
+    ScopedTmpfs disk(dir / "small", "size=64k");
+    if (!disk.mounted()) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+    DiagnosisState state = test::fixtureState();
+    state.fileName = "scan.png";
+    state.fullText = "old report";
+    ASSERT_TRUE(saveReport(state, dir / "small"));
+    state.showAlert = false;
+    state.fullText = std::string(256 * 1024, 'x');
+    const Status saved = saveReport(state, dir / "small");
+    ASSERT_FALSE(saved);
+    EXPECT_NE(saved.error().message.find("No space left"), std::string::npos) << saved.error().message;
+    EXPECT_EQ(test::readBytes(dir / "small" / "output_scan.png.txt"), "old report");
+    EXPECT_EQ(entries(dir / "small"), std::vector<std::string>{"output_scan.png.txt"});
+    EXPECT_FALSE(state.showAlert.get());
+}
+
+TEST(SaveReport, ReadOnlyDirectoryFailsAndSaysWhy) {
+    test::TempDir dir;
+    std::filesystem::create_directories(dir / "docs");
+    std::optional<ScopedTmpfs> readOnly;
+    if (::geteuid() == 0) {  // root writes through permission bits: use a read-only file system
+        readOnly.emplace(dir / "docs", "ro,size=16k");
+        if (!readOnly->mounted()) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+    } else {
+        std::filesystem::permissions(dir / "docs", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    }
+    DiagnosisState state = test::fixtureState();
+    const Status saved = saveReport(state, dir / "docs");
+    ASSERT_FALSE(saved);
+    EXPECT_NE(saved.error().message.find((dir / "docs" / "output_.txt").string()), std::string::npos);
+    EXPECT_FALSE(state.showAlert.get());
+}
+
+TEST(WriteFileAtomically, KillingTheWriterLeavesTheOldOrTheNewFileWhole) {
+    test::TempDir dir;
+    const auto target = dir / "output_scan.png.txt";
+    const std::string a(2 << 20, 'a'), b(2 << 20, 'b');
+    ASSERT_TRUE(writeFileAtomically(target, a));
+    for (int round = 0; round < 5; ++round) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int i = 0;; ++i) (void)writeFileAtomically(target, i % 2 ? a : b);
+        }
+        ::usleep(static_cast<useconds_t>(3000 + round * 7000));
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        const std::string now = test::readBytes(target);
+        EXPECT_TRUE(now == a || now == b) << "round " << round << ": " << now.size() << " bytes";
+    }
 }
 
 TEST(DocumentsDirectory, XdgUserDirsThenHomeDocuments) {

@@ -9,8 +9,8 @@
 //
 // Limits, so that a hostile file cannot exhaust memory:
 //   - files larger than kMaxFileBytes are refused before they are read;
-//   - pictures of more than kMaxPixels pixels are refused from their header,
-//     before the pixel data is allocated.
+//   - pictures of more than kMaxPixels pixels are refused from their header
+//     (PictureHeader.h), before the pixel data is allocated.
 
 #include <cstddef>
 #include <cstdint>

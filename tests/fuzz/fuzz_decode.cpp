@@ -1,0 +1,17 @@
+// libFuzzer target: any bytes through decoding and the preparation for the classifiers.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "orvix/ImageDecoder.h"
+#include "orvix/ImagePreparation.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    auto image = orvix::decodeImage({data, size});
+    if (!image) return 0;
+    auto redrawn = orvix::redrawImage(*image);
+    if (!redrawn) __builtin_trap();  // a decoded picture must always prepare
+    auto buffer = orvix::makePixelBuffer(*redrawn);
+    if (!buffer || buffer->width() != 224 || buffer->height() != 224) __builtin_trap();
+    return 0;
+}

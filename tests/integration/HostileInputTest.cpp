@@ -1,0 +1,92 @@
+// Every generated hostile input through the import run: no crash, the outcome the
+// import run promises, and a diagnostic for everything it cannot analyse.
+
+#include <sstream>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "TestSupport.h"
+#include "orvix/Console.h"
+#include "orvix/ImportRun.h"
+
+namespace orvix {
+namespace {
+
+std::filesystem::path corpus() {
+    const char* dir = std::getenv("ORVIX_HOSTILE_CORPUS");
+    return dir != nullptr ? std::filesystem::path(dir) : std::filesystem::path();
+}
+
+std::string fromHex(const std::string& hex) {
+    std::string out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return out;
+}
+
+const char* statusName(ImportStatus s) {
+    switch (s) {
+        case ImportStatus::Analysed: return "ok";
+        case ImportStatus::Undecodable: return "undecodable";
+        case ImportStatus::Unreadable: return "unreadable";
+        case ImportStatus::ImporterFailed: return "importer failed";
+    }
+    return "?";
+}
+
+TEST(HostileInputs, EachGivesItsOutcomeAndLeavesThePreviousPictureOtherwise) {
+    if (corpus().empty()) GTEST_SKIP() << "ORVIX_HOSTILE_CORPUS not set";
+    const auto expected = nlohmann::json::parse(test::readBytes(corpus() / "expected.json"));
+    ASSERT_GT(expected.size(), 40u);
+
+    DiagnosisState state = test::fixtureState();
+    std::ostringstream console, diagnostics;
+    setConsoleStream(&console);
+    setDiagnosticStream(&diagnostics);
+    const auto good = test::fixtures() / "pictures" / "other-xray-knee.png";
+    int checked = 0;
+    for (const auto& [hex, outcome] : expected.items()) {
+        const std::string name = fromHex(hex);
+        SCOPED_TRACE(name);
+        ASSERT_EQ(importImage(ImporterOutcome::success(good), state).status, ImportStatus::Analysed);
+        state.showAlert = true;
+        diagnostics.str("");
+
+        const auto result = importImage(ImporterOutcome::success(corpus() / name), state);
+        EXPECT_FALSE(state.showAlert.get());
+        if (outcome != "any") {
+            EXPECT_EQ(statusName(result.status), outcome.get<std::string>()) << result.message;
+        }
+        if (result.status == ImportStatus::Analysed) {
+            EXPECT_EQ(state.fileName.get(), name);
+            EXPECT_TRUE(result.gate && result.disease);
+            EXPECT_EQ(diagnostics.str(), "");
+        } else {
+            EXPECT_EQ(state.fileName.get(), "other-xray-knee.png");
+            const std::string diag = diagnostics.str();
+            EXPECT_EQ(std::count(diag.begin(), diag.end(), '\n'), std::count(name.begin(), name.end(), '\n') + 1)
+                << "exactly one diagnostic line: " << diag;
+            EXPECT_NE(diag.find(name), std::string::npos) << diag;
+        }
+        ++checked;
+    }
+    setConsoleStream(&std::cout);
+    setDiagnosticStream(&std::cerr);
+    EXPECT_EQ(checked, static_cast<int>(expected.size()));
+}
+
+TEST(HostileInputs, FileDeletedBetweenChoiceAndReadIsUnreadable) {
+    test::TempDir dir;
+    const auto file = test::writePicture(dir / "chosen.png", test::solid(8, 8, cv::Scalar(1, 2, 3)));
+    const auto outcome = ImporterOutcome::success(file);
+    std::filesystem::remove(file);
+    DiagnosisState state = test::fixtureState();
+    setDiagnosticStream(nullptr);
+    const auto result = importImage(outcome, state);
+    setDiagnosticStream(&std::cerr);
+    EXPECT_EQ(result.status, ImportStatus::Unreadable);
+    EXPECT_EQ(state.fileName.get(), "");
+}
+
+}  // namespace
+}  // namespace orvix
