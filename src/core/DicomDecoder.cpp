@@ -16,7 +16,6 @@
 #include <dcmtk/oflog/oflog.h>
 #include <opencv2/imgproc.hpp>
 
-#include "orvix/ImageDecoder.h"
 
 namespace orvix {
 namespace {
@@ -50,7 +49,7 @@ bool isDicomFile(const std::filesystem::path& path) {
     return hasDicomPreamble({head, got}) || looksLikeBareDicom({head, got});
 }
 
-Result<Image> decodeDicom(std::span<const std::uint8_t> bytes) {
+Result<Image> decodeDicom(std::span<const std::uint8_t> bytes, std::uint64_t maxPixels) {
     initialiseDcmtk();
     DcmInputBufferStream stream;
     stream.setBuffer(bytes.data(), static_cast<offile_off_t>(bytes.size()));
@@ -66,8 +65,8 @@ Result<Image> decodeDicom(std::span<const std::uint8_t> bytes) {
     Uint16 rows = 0, columns = 0;
     data->findAndGetUint16(DCM_Rows, rows);
     data->findAndGetUint16(DCM_Columns, columns);
-    if (static_cast<std::uint64_t>(rows) * columns > kMaxPixels)
-        return Error{"picture has more than " + std::to_string(kMaxPixels) + " pixels"};
+    if (static_cast<std::uint64_t>(rows) * columns > maxPixels)
+        return Error{"picture declares more than " + std::to_string(maxPixels) + " pixels"};
 
     // First frame only.
     DicomImage image(data, data->getOriginalXfer(), CIF_MayDetachPixelData, 0, 1);

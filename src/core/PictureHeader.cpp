@@ -85,7 +85,8 @@ Result<PictureSize> tiff(Bytes b) {
     const bool little = b[0] == 'I';
     auto rd = [&](std::size_t at, int n) { return little ? le(b, at, n) : be(b, at, n); };
     const bool big = rd(2, 2) == 43;
-    const std::uint64_t ifd = big ? (b.size() >= 16 ? rd(8, 8) : 0) : rd(4, 4);
+    if (b.size() < (big ? 16u : 8u)) return damaged("TIFF");
+    const std::uint64_t ifd = big ? rd(8, 8) : rd(4, 4);
     const std::size_t countSize = big ? 8 : 2, entrySize = big ? 20 : 12, valueAt = big ? 12 : 8;
     if (ifd == 0 || ifd > b.size() || b.size() - ifd < countSize) return damaged("TIFF");
     const std::uint64_t count = rd(static_cast<std::size_t>(ifd), static_cast<int>(countSize));
@@ -98,7 +99,7 @@ Result<PictureSize> tiff(Bytes b) {
         if (tag != 256 && tag != 257) continue;
         const std::uint64_t v = type == 3 ? rd(static_cast<std::size_t>(at + valueAt), 2)
                               : type == 4 ? rd(static_cast<std::size_t>(at + valueAt), 4)
-                              : type == 16 ? rd(static_cast<std::size_t>(at + valueAt), 8)
+                              : type == 16 && big ? rd(static_cast<std::size_t>(at + valueAt), 8)
                                            : 0;
         (tag == 256 ? width : height) = v;
     }

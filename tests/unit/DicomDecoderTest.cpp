@@ -170,6 +170,15 @@ TEST_F(DicomTest, DicomWithoutImageAndCorruptFilesAreNotDecodable) {
     EXPECT_FALSE(decodeImage(garbled));
 }
 
+TEST_F(DicomTest, ElementDeclaredLongerThanTheFileIsRefused) {
+    // Found by fuzzing: a DICM preamble and an element claiming about 4 GB in a 236-byte file.
+    auto bytes = readWholeFile(test::fixtures() / "regressions" / "dicom-element-longer-than-file.bin");
+    ASSERT_TRUE(bytes);
+    auto image = decodeImage(bytes.value());
+    ASSERT_FALSE(image);
+    EXPECT_NE(image.error().message.find("DICOM"), std::string::npos) << image.error().message;
+}
+
 TEST_F(DicomTest, ImportKeepsTheFileNameAndNoPatientDataReachesTheReport) {
     DicomSpec spec{.width = 32, .height = 32, .window = std::pair{128.0, 256.0}, .preamble = false};
     spec.samples.assign(32 * 32, 200);

@@ -29,7 +29,7 @@ bool looksLikeBareDicom(std::span<const std::uint8_t> bytes);
 bool isDicomFile(const std::filesystem::path& path);
 
 // Decodes the first frame. Fails for data DCMTK cannot read, for DICOM without pixel
-// data (a structured report, say), and for pictures over kMaxPixels.
-Result<Image> decodeDicom(std::span<const std::uint8_t> bytes);
+// data (a structured report, say), and for pictures over maxPixels.
+Result<Image> decodeDicom(std::span<const std::uint8_t> bytes, std::uint64_t maxPixels);
 
 }  // namespace orvix

@@ -33,8 +33,8 @@ Result<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& pat
                                                 std::uintmax_t maxBytes = kMaxFileBytes);
 
 // Decodes a file's bytes into a picture. Fails when the bytes are no picture that
-// the decoder reads, or when it has more than kMaxPixels pixels.
-Result<Image> decodeImage(std::span<const std::uint8_t> bytes);
+// the decoder reads, or when it has more than maxPixels pixels.
+Result<Image> decodeImage(std::span<const std::uint8_t> bytes, std::uint64_t maxPixels = kMaxPixels);
 
 // The file name extensions (lower case, without dot) of the formats decodeImage reads,
 // for file choosers and directory scans.
