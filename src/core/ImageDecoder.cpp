@@ -92,13 +92,19 @@ Result<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& pat
 Result<Image> decodeImage(std::span<const std::uint8_t> bytes, std::uint64_t maxPixels) {
     if (bytes.empty()) return Error{"empty file"};
     if (hasDicomPreamble(bytes)) return decodeDicom(bytes, maxPixels);
-    // The declared size decides before OpenCV allocates anything: a few bytes may declare gigapixels.
-    if (auto declared = readPictureSize(bytes)) {
-        if (!*declared) return Error{"not a decodable picture (" + declared->error().message + ")"};
-        const auto [width, height] = declared->value();
-        if (width > maxPixels || height > maxPixels || width * height > maxPixels)
-            return Error{"picture declares more than " + std::to_string(maxPixels) + " pixels"};
+    // Only formats whose header gives the picture's size go to OpenCV, and the declared size
+    // decides before OpenCV allocates anything: a few bytes may declare gigapixels. (OpenCV
+    // would also hand unknown signatures to its GDAL decoder through a temporary file.)
+    const auto declared = readPictureSize(bytes);
+    if (!declared) {
+        // DICOM data sets without the Part 10 preamble are recognised by their first element.
+        if (looksLikeBareDicom(bytes)) return decodeDicom(bytes, maxPixels);
+        return Error{"not a decodable picture (unknown format)"};
     }
+    if (!*declared) return Error{"not a decodable picture (" + declared->error().message + ")"};
+    const auto [width, height] = declared->value();
+    if (width > maxPixels || height > maxPixels || width * height > maxPixels)
+        return Error{"picture declares more than " + std::to_string(maxPixels) + " pixels"};
     // cv::imdecode takes a non-const Mat header; it does not write through it.
     const cv::Mat raw(1, static_cast<int>(bytes.size()), CV_8U, const_cast<std::uint8_t*>(bytes.data()));
     cv::Mat decoded;
@@ -112,14 +118,7 @@ Result<Image> decodeImage(std::span<const std::uint8_t> bytes, std::uint64_t max
             return Error{"picture declares more than " + std::to_string(maxPixels) + " pixels"};
         return Error{"not a decodable picture (" + e.err + ")"};
     }
-    if (decoded.empty() || decoded.cols <= 0 || decoded.rows <= 0) {
-        // DICOM data sets without the Part 10 preamble are recognised by their first element.
-        if (looksLikeBareDicom(bytes)) {
-            auto dicom = decodeDicom(bytes, maxPixels);
-            if (dicom) return dicom;
-        }
-        return Error{"not a decodable picture"};
-    }
+    if (decoded.empty() || decoded.cols <= 0 || decoded.rows <= 0) return Error{"not a decodable picture"};
     if (static_cast<std::uint64_t>(decoded.cols) * static_cast<std::uint64_t>(decoded.rows) > maxPixels)
         return Error{"picture has more than " + std::to_string(maxPixels) + " pixels"};
 

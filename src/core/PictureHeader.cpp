@@ -109,9 +109,11 @@ Result<PictureSize> tiff(Bytes b) {
 // PBM/PGM/PPM: "Pn" then width and height as decimal tokens, '#' comments allowed; PAM: WIDTH/HEIGHT lines.
 Result<PictureSize> pnm(Bytes b) {
     std::size_t pos = 2;
+    // A token counts only when whitespace ends it: a number cut by the end of the data is no number.
     auto token = [&]() -> std::string {
         std::string t;
-        while (pos < b.size()) {
+        while (true) {
+            if (pos >= b.size()) return {};
             const char c = static_cast<char>(b[pos]);
             if (c == '#') {
                 while (pos < b.size() && b[pos] != '\n') ++pos;
@@ -154,6 +156,7 @@ Result<PictureSize> hdr(Bytes b) {
     while (pos < b.size() && pos < 65536) {
         const std::size_t start = pos;
         while (pos < b.size() && b[pos] != '\n') ++pos;
+        if (pos == b.size()) break;  // a line cut by the end of the data
         const std::string line(reinterpret_cast<const char*>(b.data()) + start, pos - start);
         ++pos;
         if (blank) {
