@@ -104,7 +104,7 @@ def main(argv=None):
     args = ap.parse_args(argv)
     summary, probs, labels = evaluate(args.folder, args.screen, args.models)
     print(report(summary))
-    plot_roc(probs, labels, args.roc, f"{summary['layout']}: {Path(args.folder).name}")
+    plot_roc(probs, labels, args.roc, f"{summary['layout']} classifier, {summary['n']} pictures")
     print(f"ROC curve: {args.roc}")
     if args.json:
         Path(args.json).write_text(json.dumps(summary, indent=2) + "\n")

@@ -16,7 +16,8 @@ void PictureView::setPicture(const Image& image) {
         picture_ = QImage();
     } else {
         const cv::Mat& bgr = image.pixels();
-        picture_ = QImage(bgr.data, bgr.cols, bgr.rows, static_cast<qsizetype>(bgr.step), QImage::Format_BGR888).copy();
+        const auto format = image.isGrey() ? QImage::Format_Grayscale8 : QImage::Format_BGR888;
+        picture_ = QImage(bgr.data, bgr.cols, bgr.rows, static_cast<qsizetype>(bgr.step), format).copy();
     }
     update();
 }

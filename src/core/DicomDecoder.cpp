@@ -93,7 +93,7 @@ Result<Image> decodeDicom(std::span<const std::uint8_t> bytes, std::uint64_t max
     cv::Mat bgr;
     try {
         if (image.isMonochrome()) {
-            cv::cvtColor(cv::Mat(height, width, CV_8UC1, const_cast<void*>(pixels)), bgr, cv::COLOR_GRAY2BGR);
+            bgr = cv::Mat(height, width, CV_8UC1, const_cast<void*>(pixels)).clone();
         } else {
             cv::cvtColor(cv::Mat(height, width, CV_8UC3, const_cast<void*>(pixels)), bgr, cv::COLOR_RGB2BGR);
         }

@@ -126,7 +126,7 @@ Result<Image> decodeImage(std::span<const std::uint8_t> bytes, std::uint64_t max
         cv::Mat eight = toEightBit(decoded);
         cv::Mat bgr;
         switch (eight.channels()) {
-            case 1: cv::cvtColor(eight, bgr, cv::COLOR_GRAY2BGR); break;
+            case 1: bgr = eight; break;  // grey stays one channel
             case 2: {  // grey + alpha
                 std::vector<cv::Mat> planes;
                 cv::split(eight, planes);

@@ -74,14 +74,23 @@ std::optional<PixelBuffer> makePixelBuffer(const Image& image) {
     const std::size_t stride = buffer->bytesPerRow();
     const std::size_t packed = static_cast<std::size_t>(*width) * 4;
     for (int y = 0; y < *height; ++y) {  // memory row 0 is the picture's top row
-        const auto* src = source.ptr<cv::Vec3b>(y);
         std::uint8_t* row = base + static_cast<std::size_t>(y) * stride;
-        for (int x = 0; x < *width; ++x) {
-            std::uint8_t* px = row + static_cast<std::size_t>(x) * 4;
-            px[0] = 0xFF;       // skipped
-            px[1] = src[x][2];  // red
-            px[2] = src[x][1];  // green
-            px[3] = src[x][0];  // blue
+        if (source.channels() == 1) {
+            const std::uint8_t* src = source.ptr<std::uint8_t>(y);
+            for (int x = 0; x < *width; ++x) {
+                std::uint8_t* px = row + static_cast<std::size_t>(x) * 4;
+                px[0] = 0xFF;                    // skipped
+                px[1] = px[2] = px[3] = src[x];  // grey: red = green = blue
+            }
+        } else {
+            const auto* src = source.ptr<cv::Vec3b>(y);
+            for (int x = 0; x < *width; ++x) {
+                std::uint8_t* px = row + static_cast<std::size_t>(x) * 4;
+                px[0] = 0xFF;       // skipped
+                px[1] = src[x][2];  // red
+                px[2] = src[x][1];  // green
+                px[3] = src[x][0];  // blue
+            }
         }
         std::memset(row + packed, 0, stride - packed);
     }

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -145,8 +146,12 @@ private slots:
         onNextDialog<QFileDialog>([&filter](QFileDialog* dialog) {
             filter = dialog->nameFilters().join(' ');
             QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
-            dialog->selectFile(kPicture);
-            QMetaObject::invokeMethod(dialog, "accept");
+            // Typed into the dialog's file name field, as a user would; done() rather than accept(),
+            // which first waits for the directory model that loads asynchronously.
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            QVERIFY(name != nullptr);
+            name->setText(kPicture);
+            static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
         });
         QTest::mouseClick(view_->imagePanel()->upload(), Qt::LeftButton);
         QTRY_COMPARE(view_->state().fileName.get(), std::string("chest-normal-2mp.jpeg"));
@@ -159,7 +164,7 @@ private slots:
     }
 
     void cancellingTheImporterChangesNothing() {
-        onNextDialog<QFileDialog>([](QFileDialog* dialog) { QMetaObject::invokeMethod(dialog, "reject"); });
+        onNextDialog<QFileDialog>([](QFileDialog* dialog) { static_cast<QDialog*>(dialog)->done(QDialog::Rejected); });
         view_->upload();
         QTRY_VERIFY(!view_->state().openFile.get());
         QCOMPARE(view_->state().fileName.get(), std::string());

@@ -52,6 +52,13 @@ inline std::string readBytes(const std::filesystem::path& path) {
 // A BGR picture of one colour.
 inline cv::Mat solid(int width, int height, cv::Scalar bgr) { return cv::Mat(height, width, CV_8UC3, bgr); }
 
+inline std::vector<std::uint8_t> encode(const std::string& ext, const cv::Mat& pixels,
+                                        const std::vector<int>& params = {}) {
+    std::vector<std::uint8_t> out;
+    if (!cv::imencode(ext, pixels, out, params)) throw std::runtime_error("cannot encode " + ext);
+    return out;
+}
+
 inline std::filesystem::path writePicture(const std::filesystem::path& path, const cv::Mat& pixels) {
     if (!cv::imwrite(path.string(), pixels)) throw std::runtime_error("cannot write " + path.string());
     return path;

@@ -33,7 +33,10 @@ protected:
         if (!bytes) return bytes.error();
         return decodeImage(bytes.value());
     }
-    static int grey(const Image& image, int x, int y) { return image.pixels().at<cv::Vec3b>(y, x)[0]; }
+    static int grey(const Image& image, int x, int y) {
+        EXPECT_TRUE(image.isGrey());
+        return image.pixels().at<std::uint8_t>(y, x);
+    }
 
     test::TempDir dir_;
 };

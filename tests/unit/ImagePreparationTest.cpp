@@ -1,4 +1,8 @@
+#include <cstring>
+
 #include <gtest/gtest.h>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "TestSupport.h"
 #include "orvix/ImagePreparation.h"
@@ -78,6 +82,28 @@ TEST(MakePixelBuffer, PaddedRowsAreSteppedByBytesPerRow) {
         for (int pad = 400; pad < 448; ++pad) EXPECT_EQ(row[pad], 0) << "padding holds no pixel";
     }
     buffer->unlockBaseAddress();
+}
+
+TEST(MakePixelBuffer, GreyPicturesFillRedGreenAndBlueAlike) {
+    cv::Mat grey(2, 3, CV_8UC1, cv::Scalar(17));
+    grey.at<std::uint8_t>(1, 2) = 200;
+    auto buffer = makePixelBuffer(Image(grey));
+    ASSERT_TRUE(buffer);
+    EXPECT_EQ(bufferPixel(*buffer, 0, 0), (std::array<std::uint8_t, 4>{0xFF, 17, 17, 17}));
+    EXPECT_EQ(bufferPixel(*buffer, 2, 1), (std::array<std::uint8_t, 4>{0xFF, 200, 200, 200}));
+}
+
+TEST(RedrawImage, GreyGivesTheSameValuesAsItsColourExpansion) {
+    cv::Mat grey(300, 517, CV_8UC1);
+    cv::randu(grey, 0, 256);
+    cv::Mat colour;
+    cv::cvtColor(grey, colour, cv::COLOR_GRAY2BGR);
+    auto a = makePixelBuffer(*redrawImage(Image(grey)));
+    auto b = makePixelBuffer(*redrawImage(Image(colour)));
+    ASSERT_TRUE(a && b);
+    a->lockBaseAddress();
+    b->lockBaseAddress();
+    EXPECT_EQ(std::memcmp(a->baseAddress(), b->baseAddress(), a->bytesPerRow() * 224), 0);
 }
 
 TEST(MakePixelBuffer, SizeIsThePointSizeTruncated) {

@@ -7,11 +7,7 @@
 namespace orvix {
 namespace {
 
-std::vector<std::uint8_t> encode(const std::string& ext, const cv::Mat& m, const std::vector<int>& params = {}) {
-    std::vector<std::uint8_t> out;
-    if (!cv::imencode(ext, m, out, params)) throw std::runtime_error("cannot encode " + ext);
-    return out;
-}
+using test::encode;
 
 TEST(ReadPictureSize, EveryFormatTheDecoderReads) {
     const cv::Mat colour = test::solid(301, 203, cv::Scalar(10, 20, 30));
