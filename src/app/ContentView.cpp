@@ -112,13 +112,13 @@ void ContentView::applyGeometry() {
     detail_->setFixedSize(detail_->layout()->sizeHint().width(), std::max(detail_->layout()->sizeHint().height(), height()));
 }
 
-QString ContentView::importerNameFilter() {
+QStringList ContentView::importerNameFilters() {
     QStringList patterns;
     for (const auto& ext : decodableExtensions()) {
         patterns << "*." + QString::fromStdString(ext) << "*." + QString::fromStdString(ext).toUpper();
     }
     // DICOM files often have no extension: the second filter offers every file, the decoder decides.
-    return QStringLiteral("Images (%1);;DICOM and other files (*)").arg(patterns.join(' '));
+    return {QStringLiteral("Images (%1)").arg(patterns.join(' ')), QStringLiteral("DICOM and other files (*)")};
 }
 
 void ContentView::upload() { state_.toggleOpenFile(); }
@@ -129,7 +129,7 @@ void ContentView::presentImporter() {
     QFileDialog dialog(this, QStringLiteral("Choose a chest X-ray picture"));
     dialog.setObjectName("importer");
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters(importerNameFilter().split(QStringLiteral(";;")));
+    dialog.setNameFilters(importerNameFilters());
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     if (QDir(pictures).exists()) dialog.setDirectory(pictures);

@@ -41,9 +41,9 @@ public:
     ControlsArea* controls() const { return controls_; }
     QWidget* blankBox() const { return blankBox_; }
 
-    // The importer's name filters, ";;"-separated: every format the decoder reads, then all
-    // files (for DICOM without extension).
-    static QString importerNameFilter();
+    // The importer's name filters: every format the decoder reads, then all files (for DICOM
+    // without extension).
+    static QStringList importerNameFilters();
 
 signals:
     // Shown by the window: a save that failed, with the path and the reason.

@@ -70,8 +70,10 @@ Result<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& pat
     if (S_ISDIR(info.st_mode)) return Error{describe(path, "is a directory")};
     if (!S_ISREG(info.st_mode)) return Error{describe(path, "is not a regular file")};
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    const auto tooLarge = Error{describe(path, "file is larger than the " + std::to_string(maxBytes >> 20) + " MiB limit")};
-    if (static_cast<std::uintmax_t>(info.st_size) > maxBytes) return tooLarge;
+    auto tooLarge = [&] {
+        return Error{describe(path, "file is larger than the " + std::to_string(maxBytes >> 20) + " MiB limit")};
+    };
+    if (static_cast<std::uintmax_t>(info.st_size) > maxBytes) return tooLarge();
 
     std::vector<std::uint8_t> bytes;
     bytes.reserve(static_cast<std::size_t>(info.st_size));
@@ -83,7 +85,7 @@ Result<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& pat
             return Error{describe(path, std::strerror(errno))};
         }
         if (n == 0) break;
-        if (bytes.size() + static_cast<std::size_t>(n) > maxBytes) return tooLarge;
+        if (bytes.size() + static_cast<std::size_t>(n) > maxBytes) return tooLarge();
         bytes.insert(bytes.end(), chunk, chunk + n);
     }
     return bytes;
@@ -114,8 +116,6 @@ Result<Image> decodeImage(std::span<const std::uint8_t> bytes, std::uint64_t max
         const int flags = isJpeg(bytes) ? (cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR) : cv::IMREAD_UNCHANGED;
         decoded = cv::imdecode(raw, flags);
     } catch (const cv::Exception& e) {
-        if (e.err.find("CV_IO_MAX_IMAGE_PIXELS") != std::string::npos)
-            return Error{"picture declares more than " + std::to_string(maxPixels) + " pixels"};
         return Error{"not a decodable picture (" + e.err + ")"};
     }
     if (decoded.empty() || decoded.cols <= 0 || decoded.rows <= 0) return Error{"not a decodable picture"};
