@@ -187,21 +187,26 @@ Result<PictureSize> jpeg2000(Bytes b) {
 
 std::optional<Result<PictureSize>> readPictureSize(Bytes b) {
     if (b.size() < 4) return std::nullopt;
-    if (startsWith(b, "\x89PNG\r\n\x1a\n", 8)) return png(b);
-    if (b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF) return jpeg(b);
-    if (startsWith(b, "BM", 2)) return bmp(b);
-    if (startsWith(b, "RIFF", 4) && startsWith(b, "WEBP", 4, 8)) return webp(b);
+    auto as = [](Result<PictureSize> size, PictureFormat format) {
+        if (size) size->format = format;
+        return size;
+    };
+    using F = PictureFormat;
+    if (startsWith(b, "\x89PNG\r\n\x1a\n", 8)) return as(png(b), F::Png);
+    if (b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF) return as(jpeg(b), F::Jpeg);
+    if (startsWith(b, "BM", 2)) return as(bmp(b), F::Bmp);
+    if (startsWith(b, "RIFF", 4) && startsWith(b, "WEBP", 4, 8)) return as(webp(b), F::WebP);
     if (startsWith(b, "II*\0", 4) || startsWith(b, "MM\0*", 4) || startsWith(b, "II+\0", 4) ||
         startsWith(b, "MM\0+", 4))
-        return tiff(b);
-    if (b[0] == 'P' && b[1] >= '1' && b[1] <= '7' && std::isspace(b[2])) return pnm(b);
+        return as(tiff(b), F::Tiff);
+    if (b[0] == 'P' && b[1] >= '1' && b[1] <= '7' && std::isspace(b[2])) return as(pnm(b), F::Pnm);
     if (be(b, 0, 4) == 0x59A66A95) {
         if (b.size() < 12) return damaged("Sun raster");
-        return sized(be(b, 4, 4), be(b, 8, 4), "Sun raster");
+        return as(sized(be(b, 4, 4), be(b, 8, 4), "Sun raster"), F::SunRaster);
     }
-    if (startsWith(b, "#?RADIANCE", 10) || startsWith(b, "#?RGBE", 6)) return hdr(b);
+    if (startsWith(b, "#?RADIANCE", 10) || startsWith(b, "#?RGBE", 6)) return as(hdr(b), F::RadianceHdr);
     if (startsWith(b, "\0\0\0\x0cjP  \r\n\x87\n", 12) || (b[0] == 0xFF && b[1] == 0x4F && b[2] == 0xFF && b[3] == 0x51))
-        return jpeg2000(b);
+        return as(jpeg2000(b), F::Jpeg2000);
     return std::nullopt;
 }
 

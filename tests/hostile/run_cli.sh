@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # orvix-screen over the whole hostile corpus: exit status 1 (some files cannot be analysed), one
-# JSON line per file that parses, each failure named on standard error, and peak memory under the
-# documented bound (1 GiB: a 100-megapixel picture decoded and converted, plus the models).
+# JSON line per file that parses, each failure named on standard error in exactly one line (no
+# line of a library's own), and peak memory under the documented bound (1 GiB: a 100-megapixel
+# picture decoded and converted, plus the models).
 set -euo pipefail
 screen=$1 corpus=$2 models=$3
 bound_kib=$(( ${4:-1024} * 1024 ))
@@ -23,8 +24,12 @@ import json, sys
 rows = [json.loads(l) for l in open(sys.argv[1])]
 bad = [r for r in rows if r["status"] not in ("ok", "unreadable", "undecodable")]
 assert not bad, bad
-print(sum(r["status"] == "ok" for r in rows), "analysed,", sum(r["status"] != "ok" for r in rows), "refused")
-' "$out"
+refused = [r for r in rows if r["status"] != "ok"]
+lines = open(sys.argv[2], "rb").read().count(b"\n")
+assert lines == len(refused), f"{lines} lines on standard error for {len(refused)} refused files"
+assert all(l.startswith(b"orvix-screen: ") for l in open(sys.argv[2], "rb")), "a line not of orvix-screen"
+print(len(rows) - len(refused), "analysed,", len(refused), "refused, one line each")
+' "$out" "$err"
 grep -q "declares-40000x40000.png" "$err" || { echo "no diagnostic for the 40000x40000 PNG"; exit 1; }
 peak=$(tail -n 1 "$timing")
 echo "peak RSS ${peak} KiB (bound ${bound_kib} KiB)"

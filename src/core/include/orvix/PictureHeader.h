@@ -14,9 +14,12 @@
 
 namespace orvix {
 
+enum class PictureFormat { Png, Jpeg, Bmp, WebP, Tiff, Pnm, SunRaster, RadianceHdr, Jpeg2000 };
+
 struct PictureSize {
     std::uint64_t width = 0;
     std::uint64_t height = 0;
+    PictureFormat format = PictureFormat::Png;
 };
 
 // Nothing when the bytes are none of the formats above; an error when they start

@@ -1,0 +1,32 @@
+#pragma once
+// The decoders that Orvix drives itself rather than through cv::imdecode, because
+// they must tell a damaged file from a whole one: each refuses a picture whose
+// library reported any warning or error (data cut short, corrupt entropy data, a
+// CRC error), with the library's reason, and none writes to standard error.
+//
+// Each returns the picture as OpenCV stores it: 8 or 16 bits per sample, 1 (grey),
+// 2 (grey + alpha), 3 (BGR) or 4 (BGRA) channels. The caller has checked the
+// picture's declared size against its pixel limit (PictureHeader.h).
+
+#include <cstdint>
+#include <span>
+
+#include <opencv2/core.hpp>
+
+#include "orvix/Result.h"
+
+namespace orvix::codecs {
+
+// JPEG through TurboJPEG; the EXIF orientation is applied.
+Result<cv::Mat> decodeJpeg(std::span<const std::uint8_t> bytes);
+
+// PNG through libpng; the first frame of an animated PNG.
+Result<cv::Mat> decodePng(std::span<const std::uint8_t> bytes);
+
+// JPEG 2000 (JP2 file or raw codestream) through OpenJPEG; the full-resolution picture.
+Result<cv::Mat> decodeJpeg2000(std::span<const std::uint8_t> bytes);
+
+// The EXIF orientation tag (1-8) of a JPEG's APP1 segment; 1 when there is none or it is damaged.
+int jpegExifOrientation(std::span<const std::uint8_t> bytes);
+
+}  // namespace orvix::codecs

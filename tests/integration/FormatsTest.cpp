@@ -1,0 +1,96 @@
+// Every offered format, written by an independent encoder (tests/formats/make_pictures.py):
+// Orvix decodes the pixels that were written, and a file cut short anywhere is refused
+// or, where the cut took no pixel data, decodes to exactly the whole file's picture.
+
+#include <cstdlib>
+#include <sstream>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "TestSupport.h"
+#include "orvix/ImageDecoder.h"
+
+namespace orvix {
+namespace {
+
+std::filesystem::path pictures() {
+    const char* dir = std::getenv("ORVIX_FORMAT_PICTURES");
+    return dir != nullptr ? std::filesystem::path(dir) : std::filesystem::path();
+}
+
+// "width height channels\n" then the rows, RGB order; returned as Orvix stores pictures (BGR or grey).
+cv::Mat readExpected(const std::filesystem::path& path) {
+    const std::string bytes = test::readBytes(path);
+    std::istringstream header(bytes);
+    int width = 0, height = 0, channels = 0;
+    header >> width >> height >> channels;
+    const auto offset = bytes.find('\n') + 1;
+    cv::Mat rgb(height, width, CV_8UC(channels), const_cast<char*>(bytes.data() + offset));
+    cv::Mat out;
+    if (channels == 3) cv::cvtColor(rgb, out, cv::COLOR_RGB2BGR);
+    else out = rgb.clone();
+    return out;
+}
+
+nlohmann::json manifest() { return nlohmann::json::parse(test::readBytes(pictures() / "manifest.json")); }
+
+std::span<const std::uint8_t> bytesOf(const std::string& s) {
+    return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+
+bool samePixels(const cv::Mat& a, const cv::Mat& b) {
+    return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0;
+}
+
+TEST(Formats, EachOfferedFormatDecodesToThePixelsItsEncoderWrote) {
+    if (pictures().empty()) GTEST_SKIP() << "ORVIX_FORMAT_PICTURES not set";
+    const auto entries = manifest();
+    ASSERT_GE(entries.size(), 20u);
+    for (const auto& entry : entries) {
+        const std::string name = entry["file"];
+        SCOPED_TRACE(name);
+        const std::string bytes = test::readBytes(pictures() / name);
+        auto decoded = decodeImage(bytesOf(bytes));
+        ASSERT_TRUE(decoded) << decoded.error().message;
+        const cv::Mat expected = readExpected(pictures() / entry["expected"].get<std::string>());
+        const cv::Mat& got = decoded->pixels();
+        ASSERT_EQ(got.size(), expected.size());
+        ASSERT_EQ(got.channels(), expected.channels());
+        EXPECT_LE(cv::norm(got, expected, cv::NORM_INF), entry["tolerance"].get<double>());
+    }
+}
+
+TEST(Formats, EveryCutFileIsRefusedOrDecodesToTheWholePicture) {
+    if (pictures().empty()) GTEST_SKIP() << "ORVIX_FORMAT_PICTURES not set";
+    for (const auto& entry : manifest()) {
+        const std::string name = entry["file"];
+        SCOPED_TRACE(name);
+        const std::string bytes = test::readBytes(pictures() / name);
+        auto whole = decodeImage(bytesOf(bytes));
+        ASSERT_TRUE(whole) << whole.error().message;
+        int refused = 0;
+        // Every length up to the last 64 bytes, every 7th before that: cuts land in headers,
+        // in the pixel data and in what follows it.
+        for (std::size_t length = 1; length < bytes.size(); length += length + 64 < bytes.size() ? 7 : 1) {
+            const std::string cut = bytes.substr(0, length);  // a fresh allocation: no bytes beyond the cut
+            auto first = decodeImage(bytesOf(cut));
+            if (!first) {
+                ++refused;
+                EXPECT_NE(first.error().message, "") << length;
+                continue;
+            }
+            EXPECT_TRUE(samePixels(first->pixels(), whole->pixels())) << "cut at " << length << " of " << bytes.size();
+            for (int run = 0; run < 2; ++run) {
+                auto again = decodeImage(bytesOf(cut));
+                ASSERT_TRUE(again) << length;
+                EXPECT_TRUE(samePixels(again->pixels(), first->pixels())) << "cut at " << length;
+            }
+        }
+        EXPECT_GT(refused, 0);
+    }
+}
+
+}  // namespace
+}  // namespace orvix
