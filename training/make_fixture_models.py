@@ -6,6 +6,9 @@ can predict their answers:
                            (logits +-2 * mean normalised value; threshold rule at 0.5).
   XRayClassifier1 fixture: "X-Ray" unless the picture is clearly redder than it is blue
                            (logit(X-Ray) = 2 * (blue - red) + 1, logit(other) = 0; argmax).
+  unstable/XRayClassifier1: loads (its blank-input check gives finite logits) but its
+                           logits overflow to infinity on any picture that is not mid-grey,
+                           so every such prediction fails: for tests of a stage that fails.
 
     python3 training/make_fixture_models.py tests/fixtures/models
 """
@@ -36,6 +39,10 @@ def main(out):
     gate = mean_net([[0.0, 0.0, 0.0], [-2.0, 0.0, 2.0]], [0.0, 1.0])
     export.write_resource(out, "XRayClassifier1", export.to_onnx_bytes(gate), ("other", "X-Ray"), 1.0,
                           {"kind": "argmax"}, provenance)
+    unstable = mean_net([[3e38, 3e38, 3e38], [-3e38, -3e38, -3e38]], [0.0, 0.0])
+    (Path(out) / "unstable").mkdir(exist_ok=True)
+    export.write_resource(Path(out) / "unstable", "XRayClassifier1", export.to_onnx_bytes(unstable),
+                          ("other", "X-Ray"), 1.0, {"kind": "argmax"}, provenance)
 
 
 if __name__ == "__main__":

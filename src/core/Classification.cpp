@@ -12,17 +12,17 @@ namespace {
 
 constexpr const char* kRule = "==================";
 
-// Prepares the picture afresh and predicts; nothing when any step fails.
+// Prepares the picture afresh and predicts; the reason when any step fails.
 template <class Classifier>
-std::optional<typename Classifier::Output> predict(const Image& picture, const Classifier& classifier) {
+Result<typename Classifier::Output> predict(const Image& picture, const Classifier& classifier) {
     auto redrawn = redrawImage(picture);
-    if (!redrawn) return std::nullopt;
+    if (!redrawn) return Error{"the picture could not be redrawn"};
     auto buffer = makePixelBuffer(*redrawn);
-    if (!buffer) return std::nullopt;
+    if (!buffer) return Error{"no pixel buffer could be made"};
     const typename Classifier::Input input(std::move(*buffer));
     const PredictionOptions options;
     auto output = classifier.prediction(input, options);
-    if (!output) return std::nullopt;  // the runtime's error is dropped, as the screen shows nothing
+    if (!output) return output.error();
     return std::move(output).value();
 }
 
@@ -37,9 +37,9 @@ std::string quoted(const std::string& s) {
 
 }  // namespace
 
-std::optional<StageResult> classifyXRay(DiagnosisState& state) {
+Result<StageResult> classifyXRay(DiagnosisState& state) {
     auto output = predict(state.img.get(), *state.model2);
-    if (!output) return std::nullopt;
+    if (!output) return output.error();
     const std::string& label = output->classLabel();
     state.classificationLabel2 = label;
     const auto& probs = output->classLabelProbs();
@@ -48,9 +48,9 @@ std::optional<StageResult> classifyXRay(DiagnosisState& state) {
     return StageResult{label, probs};
 }
 
-std::optional<StageResult> classifyPneumonia(DiagnosisState& state) {
+Result<StageResult> classifyPneumonia(DiagnosisState& state) {
     auto output = predict(state.img.get(), *state.model);
-    if (!output) return std::nullopt;
+    if (!output) return output.error();
     const std::string& label = output->classLabel();
     state.classificationLabel = label;
     printConsoleLine(kRule);

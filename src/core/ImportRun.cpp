@@ -34,9 +34,16 @@ ImportResult importImage(const ImporterOutcome& outcome, DiagnosisState& state) 
     if (result.status == ImportStatus::Analysed) {
         state.fileName = lastPathComponent(url);
         state.img = std::move(picture);
-        result.gate = classifyXRay(state);
-        result.disease = classifyPneumonia(state);
+        auto gate = classifyXRay(state);
+        auto disease = classifyPneumonia(state);
         state.fullText = composeReport(state.fileName, state.classificationLabel, state.accuracy, Clock::now());
+        if (gate) result.gate = std::move(gate).value();
+        if (disease) result.disease = std::move(disease).value();
+        if (!gate || !disease) {
+            result.status = ImportStatus::Unclassified;
+            result.message = url.string() + ": not classified (" + (gate ? disease : gate).error().message + ")";
+            printDiagnostic("orvix: cannot analyse " + result.message);
+        }
     } else {
         printDiagnostic("orvix: cannot analyse " + result.message);
     }

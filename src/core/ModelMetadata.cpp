@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "orvix/ImagePreparation.h"
+
 namespace orvix {
 namespace {
 
@@ -70,6 +72,13 @@ ModelMetadata parse(const json& root) {
     m.inputName = text(input, "name", in);
     m.width = positiveInt(input, "width", in, 4096);
     m.height = positiveInt(input, "height", in, 4096);
+    // Pictures are prepared in one way only (ImagePreparation.h); a model that expects
+    // another would fail on every picture, so it is refused here.
+    constexpr int side = static_cast<int>(kModelImageSide);
+    if (m.width != side || m.height != side)
+        throw Invalid{in + ".width and .height must be " + std::to_string(side) + ", the size pictures are prepared at"};
+    if (text(input, "resize", in) != "area")
+        throw Invalid{in + ".resize must be \"area\", the only way pictures are resized"};
     const json& format = member(input, "pixelFormat", in);
     if (!format.is_number_integer() || format.get<long long>() != 32)
         throw Invalid{in + ".pixelFormat must be 32 (xRGB, 8 bits per channel)"};

@@ -44,6 +44,8 @@ TEST(ModelMetadata, EachInvalidFieldIsNamed) {
         {"/format", "something-else", "metadata.format"},
         {"/formatVersion", 2, "formatVersion"},
         {"/input/width", 0, "metadata.input.width"},
+        {"/input/height", 256, "prepared at"},
+        {"/input/resize", "bilinear", "metadata.input.resize"},
         {"/input/pixelFormat", 24, "pixelFormat"},
         {"/input/std", json::array({1, 0, 1}), "std"},
         {"/input/mean", json::array({1, 2}), "mean"},

@@ -10,7 +10,7 @@
 //                        ["classLabel", "classLabelProbs"]
 //                        PNEUMONIA
 //                        ==================
-// Both return what the model said (for the batch tool), or nothing when they stopped.
+// Both return what the model said (for the batch tool), or why they stopped.
 
 #include <map>
 #include <optional>
@@ -18,6 +18,7 @@
 #include <string>
 
 #include "orvix/DiagnosisState.h"
+#include "orvix/Result.h"
 
 namespace orvix {
 
@@ -26,8 +27,8 @@ struct StageResult {
     std::map<std::string, double> classLabelProbs;
 };
 
-std::optional<StageResult> classifyXRay(DiagnosisState& state);
-std::optional<StageResult> classifyPneumonia(DiagnosisState& state);
+Result<StageResult> classifyXRay(DiagnosisState& state);
+Result<StageResult> classifyPneumonia(DiagnosisState& state);
 
 // The shortest decimal text that reads back as the same double: plain decimal with at
 // least one fractional digit from 0.0001 up to 2^53 ("0.0", "100.0", "98.76543283462524"),

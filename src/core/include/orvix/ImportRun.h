@@ -8,6 +8,11 @@
 // A file that cannot be read or decoded keeps fileName as it was (so a later save
 // cannot store the previous report under the new file's name), prints one
 // diagnostic line naming the file and the reason, and sets showAlert to false.
+//
+// A picture that decodes but that a stage cannot classify is Unclassified: the
+// state is written as far as the stages got (a stage that stopped keeps its
+// fields), and the result carries no label of the stage that stopped, so that a
+// caller never reports the previous picture's label as this one's.
 
 #include <filesystem>
 #include <optional>
@@ -26,7 +31,7 @@ struct ImporterOutcome {
     static ImporterOutcome failure(std::string why) { return {std::nullopt, std::move(why)}; }
 };
 
-enum class ImportStatus { Analysed, ImporterFailed, Unreadable, Undecodable };
+enum class ImportStatus { Analysed, ImporterFailed, Unreadable, Undecodable, Unclassified };
 
 struct ImportResult {
     ImportStatus status = ImportStatus::ImporterFailed;

@@ -16,6 +16,7 @@
 //
 // The tensor a model receives is, for each channel c of channelOrder and pixel (x, y):
 //   (byte(c, x, y) * scale - mean[c]) / std[c]
+// The input must be 224 x 224 with resize "area": pictures are prepared in that one way.
 // Probabilities are softmax(logits / temperature) for "logits" outputs, the
 // outputs themselves for "probabilities". The decision picks classLabel:
 //   "argmax":    the most probable label (the first on ties);
