@@ -1,5 +1,6 @@
 #include "orvix/FileUrl.h"
 
+#include <string_view>
 #include <system_error>
 
 namespace orvix {
@@ -9,11 +10,11 @@ std::string fileURLString(const std::filesystem::path& path) {
     std::filesystem::path absolute = std::filesystem::absolute(path, ec);
     if (ec) absolute = path;
     static constexpr char hex[] = "0123456789ABCDEF";
+    static constexpr std::string_view kept = "-._~!$&'()*+,;=:@/";  // unreserved marks, sub-delims, pchar, '/'
     std::string url = "file://";
     for (unsigned char c : absolute.lexically_normal().string()) {
-        const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                                c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
-        if (unreserved) {
+        const bool alnum = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+        if (alnum || kept.find(static_cast<char>(c)) != std::string_view::npos) {
             url += static_cast<char>(c);
         } else {
             url += '%';

@@ -123,9 +123,16 @@ TEST_F(ImportRunTest, SecondImportReplacesEverythingAndHidesTheSavedMessage) {
     EXPECT_FALSE(state_.showAlert.get());
 }
 
-TEST(FileUrl, PercentEncodesAndKeepsTheLastComponent) {
-    EXPECT_EQ(fileURLString("/home/ana/My Scan.png"), "file:///home/ana/My%20Scan.png");
-    EXPECT_EQ(fileURLString("/a/b/../c#1?.png"), "file:///a/c%231%3F.png");
+TEST(FileUrl, PercentEncodesWhatAPathCannotHoldAndKeepsTheLastComponent) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"/home/ana/My Scan.png", "file:///home/ana/My%20Scan.png"},
+        {"/a/b/../c#1?.png", "file:///a/c%231%3F.png"},
+        {"/x/a (b)+c,d@e=f;g&h!'.jpeg", "file:///x/a%20(b)+c,d@e=f;g&h!'.jpeg"},
+        {"/x/$*:~_-.dcm", "file:///x/$*:~_-.dcm"},
+        {"/x/100%[1]{2}|^`\\\"<>.png", "file:///x/100%25%5B1%5D%7B2%7D%7C%5E%60%5C%22%3C%3E.png"},
+        {"/x/\xC3\x96\xFF\t.png", "file:///x/%C3%96%FF%09.png"},
+    };
+    for (const auto& [path, url] : cases) EXPECT_EQ(fileURLString(path), url) << path;
     EXPECT_EQ(lastPathComponent("/x/scan.png"), "scan.png");
     EXPECT_EQ(lastPathComponent("chest.jpeg"), "chest.jpeg");
 }

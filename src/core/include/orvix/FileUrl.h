@@ -6,8 +6,11 @@
 
 namespace orvix {
 
-// "file://" + the absolute, lexically normal path, each byte outside RFC 3986's
-// unreserved set and "/" percent-encoded: /home/ana/My Scan.png -> file:///home/ana/My%20Scan.png
+// "file://" + the absolute, lexically normal path as a platform file URL prints it: the
+// bytes RFC 3986 allows in a path as they are (unreserved, sub-delims ! $ & ' ( ) * + , ; =,
+// ':', '@', '/'), every other byte percent-encoded with upper-case hex (space, '%', '#',
+// '?', '[', ']', control and non-ASCII bytes): /home/ana/My Scan (1).png ->
+// file:///home/ana/My%20Scan%20(1).png
 std::string fileURLString(const std::filesystem::path& path);
 
 // The final path component, extension included, bytes as on disk ("" for a root).
