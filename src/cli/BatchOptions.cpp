@@ -19,13 +19,16 @@ std::string usageText() {
            "Options:\n"
            "  --json          one JSON object per line\n"
            "  --csv           comma-separated values with a header line\n"
-           "  --reports DIR   also write each picture's report to DIR/output_<file name>.txt\n"
+           "  --reports DIR   also write each picture's report: DIR/output_<file name>.txt for a named\n"
+           "                  file; for a picture found in a directory, its folders below that\n"
+           "                  directory are kept (D/a/b/x.dcm -> DIR/a/b/output_x.dcm.txt). A report\n"
+           "                  that an earlier picture's report already took is not written (error)\n"
            "  --console       show the analysis console lines on standard error\n"
            "  --help          show this help and exit\n"
            "  --version       show the version and exit\n"
            "\n"
-           "Exit status: 0 every picture analysed, 1 some could not be read or decoded,\n"
-           "2 usage error or a missing or invalid model.\n"
+           "Exit status: 0 every picture analysed, 1 some picture, directory or report failed\n"
+           "(each named on standard error), 2 usage error or a missing or invalid model.\n"
            "Pictures: PNG, JPEG, BMP, TIFF, WebP, PBM/PGM/PPM, Sun raster, JPEG 2000, Radiance HDR,\n"
            "and DICOM (recognised by content, also without a file extension; first frame).\n"
            "Models are looked up in $ORVIX_MODEL_DIR, next to the program, and in the installed\n"
@@ -75,30 +78,37 @@ bool hasPictureExtension(const std::filesystem::path& path) {
     return std::find(known.begin(), known.end(), ext) != known.end();
 }
 
+// Adds the picture files of dir and of its subdirectories, each entry's name in order.
+void searchDirectory(const std::filesystem::path& dir, const std::filesystem::path& folder, CollectedPictures& out) {
+    std::error_code ec;
+    std::vector<std::filesystem::directory_entry> entries;
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+        entries.push_back(*it);
+    if (ec) out.errors.push_back(dir.string() + ": " + ec.message());
+    std::sort(entries.begin(), entries.end());
+    for (const auto& entry : entries) {
+        std::error_code typeEc;
+        const auto& path = entry.path();
+        if (entry.is_directory(typeEc) && !entry.is_symlink(typeEc)) {
+            searchDirectory(path, folder / path.filename(), out);
+        } else if (entry.is_regular_file(typeEc) &&
+                   // Picture extensions, and DICOM files, which often have none.
+                   (hasPictureExtension(path) || (!path.has_extension() && isDicomFile(path)))) {
+            out.pictures.push_back({path, folder});
+        }
+    }
+}
+
 }  // namespace
 
-std::vector<std::filesystem::path> collectPictures(const std::vector<std::filesystem::path>& paths) {
-    std::vector<std::filesystem::path> files;
+CollectedPictures collectPictures(const std::vector<std::filesystem::path>& paths) {
+    CollectedPictures collected;
     for (const auto& path : paths) {
         std::error_code ec;
-        if (!std::filesystem::is_directory(path, ec)) {
-            files.push_back(path);
-            continue;
-        }
-        std::vector<std::filesystem::path> found;
-        const auto opts = std::filesystem::directory_options::skip_permission_denied;
-        for (auto it = std::filesystem::recursive_directory_iterator(path, opts, ec);
-             !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-            std::error_code typeEc;
-            // Picture extensions, and DICOM files, which often have none.
-            if (it->is_regular_file(typeEc) &&
-                (hasPictureExtension(it->path()) || (!it->path().has_extension() && isDicomFile(it->path()))))
-                found.push_back(it->path());
-        }
-        std::sort(found.begin(), found.end());
-        files.insert(files.end(), found.begin(), found.end());
+        if (std::filesystem::is_directory(path, ec)) searchDirectory(path, {}, collected);
+        else collected.pictures.push_back({path, {}});
     }
-    return files;
+    return collected;
 }
 
 }  // namespace orvix::cli

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <iostream>
+#include <map>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -27,6 +28,7 @@ const char* statusName(ImportStatus status) {
         case ImportStatus::Analysed: return "ok";
         case ImportStatus::Unreadable: return "unreadable";
         case ImportStatus::Undecodable: return "undecodable";
+        case ImportStatus::Unclassified: return "unclassified";
         case ImportStatus::ImporterFailed: break;
     }
     return "unreadable";
@@ -104,6 +106,26 @@ void printRow(const Row& row, OutputFormat format) {
     }
 }
 
+// Writes an analysed picture's report under dir, in the folder the picture was found in.
+// A report path that an earlier picture of this run took is refused, so that no report
+// replaces another. Returns false once the fault is named on standard error.
+bool writeReport(const std::filesystem::path& dir, const cli::FoundPicture& picture, const DiagnosisState& state,
+                 std::map<std::filesystem::path, std::filesystem::path>& written) {
+    const auto target = dir / picture.folder / reportFileName(state.fileName);
+    const auto [earlier, first] = written.emplace(target, picture.path);
+    if (!first) {
+        std::cerr << "orvix-screen: " << picture.path.string() << ": report not written: " << target.string()
+                  << " is the report of " << earlier->second.string() << '\n';
+        return false;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(target.parent_path(), ec);
+    auto saved = ec ? Status(Error{"cannot create " + target.parent_path().string() + ": " + ec.message()})
+                    : writeFileAtomically(target, state.fullText.get());
+    if (!saved) std::cerr << "orvix-screen: " << saved.error().message << '\n';
+    return saved.ok();
+}
+
 class Progress {
 public:
     explicit Progress(std::size_t total) : total_(total), enabled_(total >= kProgressFrom && ::isatty(2)) {}
@@ -157,28 +179,28 @@ int main(int argc, char** argv) {
         }
     }
 
-    const auto files = cli::collectPictures(options.paths);
+    const auto [files, searchErrors] = cli::collectPictures(options.paths);
+    int exitCode = 0;
+    for (const auto& error : searchErrors) {
+        std::cerr << "orvix-screen: " << error << '\n';
+        exitCode = 1;
+    }
     if (options.format == OutputFormat::Csv)
         std::cout << "path,fileName,status,gateLabel,gateProbability,diseaseLabel,diseaseProbability,result,"
                      "isChestXRay,accuracy\n";
     Progress progress(files.size());
-    int exitCode = 0;
+    std::map<std::filesystem::path, std::filesystem::path> reports;  // written report -> its picture
     for (std::size_t i = 0; i < files.size(); ++i) {
         Row row;
-        row.path = files[i];
-        row.result = importImage(ImporterOutcome::success(files[i]), state);
-        row.fileName = row.result.status == ImportStatus::Analysed ? state.fileName.get() : files[i].filename().string();
-        if (row.result.status == ImportStatus::Analysed) {
+        row.path = files[i].path;
+        row.result = importImage(ImporterOutcome::success(row.path), state);
+        const bool analysed = row.result.status == ImportStatus::Analysed;
+        row.fileName = analysed ? state.fileName.get() : row.path.filename().string();
+        if (analysed) {
             row.verdict = state.classificationLabel.get() == "NORMAL" ? "NEGATIVE" : "POSITIVE";
             row.isChestXRay = state.classificationLabel2.get() == "X-Ray";
             row.accuracy = state.accuracy;
-            if (options.reportsDir) {
-                auto saved = writeFileAtomically(*options.reportsDir / reportFileName(state.fileName), state.fullText.get());
-                if (!saved) {
-                    std::cerr << "orvix-screen: " << saved.error().message << '\n';
-                    exitCode = 1;
-                }
-            }
+            if (options.reportsDir && !writeReport(*options.reportsDir, files[i], state, reports)) exitCode = 1;
         } else {
             std::cerr << "orvix-screen: " << row.result.message << '\n';
             exitCode = 1;

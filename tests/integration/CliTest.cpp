@@ -1,6 +1,7 @@
 // Runs the real orvix-screen binary on generated pictures with the fixture models.
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <sstream>
@@ -26,12 +27,13 @@ std::string shellQuote(const std::string& s) {
     return out + "'";
 }
 
+// wrapper: a command that runs the program (after the environment, before the program's path).
 Run runScreen(const std::string& args, const std::filesystem::path& models = test::fixtureModels(),
-              const std::filesystem::path& binary = ORVIX_SCREEN_BINARY) {
+              const std::filesystem::path& binary = ORVIX_SCREEN_BINARY, const std::string& wrapper = "") {
     test::TempDir tmp;
-    const std::string cmd = "ORVIX_MODEL_DIR=" + shellQuote(models.string()) + " " + shellQuote(binary.string()) +
-                            " " + args + " >" + shellQuote((tmp / "out").string()) + " 2>" +
-                            shellQuote((tmp / "err").string());
+    const std::string cmd = "ORVIX_MODEL_DIR=" + shellQuote(models.string()) + " " + wrapper +
+                            shellQuote(binary.string()) + " " + args + " >" + shellQuote((tmp / "out").string()) +
+                            " 2>" + shellQuote((tmp / "err").string());
     const int raw = std::system(cmd.c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, test::readBytes(tmp / "out"), test::readBytes(tmp / "err")};
 }
@@ -123,6 +125,31 @@ TEST_F(CliTest, UnreadableAndUndecodableFilesExitOneAndAreNamedOnStderr) {
     EXPECT_NE(run.err.find("absent.jpg"), std::string::npos);
 }
 
+TEST_F(CliTest, UnreadableDirectoriesAreNamedAndTheSearchGoesOn) {
+    const auto locked = dir_ / "batch" / "sub" / "locked", closed = dir_ / "closed";
+    std::filesystem::create_directories(locked);
+    std::filesystem::create_directories(closed);
+    test::writePicture(locked / "hidden.png", test::solid(40, 40, cv::Scalar(220, 220, 220)));
+    for (const auto& d : {locked, closed}) std::filesystem::permissions(d, std::filesystem::perms::none);
+    // Root lists any directory; without the two capabilities that allow that, it is refused as others are.
+    const std::string asUser = ::geteuid() == 0 ? "setpriv --bounding-set=-dac_override,-dac_read_search " : "";
+    const auto succeeds = [&](const std::string& cmd) {
+        return std::system((asUser + cmd + " >/dev/null 2>&1").c_str()) == 0;
+    };
+    const bool denied = succeeds("true") && !succeeds("ls " + shellQuote(closed.string()));
+    orvix::Run run;
+    if (denied)
+        run = runScreen("--json " + shellQuote((dir_ / "batch").string()) + " " + shellQuote(closed.string()),
+                        test::fixtureModels(), ORVIX_SCREEN_BINARY, asUser);
+    for (const auto& d : {locked, closed}) std::filesystem::permissions(d, std::filesystem::perms::owner_all);
+    if (!denied) GTEST_SKIP() << "no way to make a directory unreadable here";
+
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(jsonLines(run.out).size(), 3u) << run.out;
+    for (const auto& d : {locked, closed})
+        EXPECT_NE(run.err.find("orvix-screen: " + d.string() + ": Permission denied\n"), std::string::npos) << run.err;
+}
+
 TEST_F(CliTest, TextAndCsvKeepConsoleLinesOffStandardOutput) {
     auto text = runScreen(shellQuote((dir_ / "batch" / "bright.png").string()));
     ASSERT_EQ(text.status, 0);
@@ -156,14 +183,34 @@ TEST_F(CliTest, DicomFilesWithoutExtensionAreFoundInDirectories) {
     EXPECT_NE(runScreen("--help").out.find("DICOM"), std::string::npos);
 }
 
-TEST_F(CliTest, ReportsAreWrittenAsTheWindowWouldNameThem) {
-    auto run = runScreen("--reports " + shellQuote((dir_ / "reports").string()) + " " +
-                         shellQuote((dir_ / "batch" / "sub").string()));
+TEST_F(CliTest, ReportsMirrorTheFoldersAndNoneReplacesAnother) {
+    // The same file name in two folders: each keeps its report.
+    std::filesystem::create_directories(dir_ / "batch" / "sub" / "deeper");
+    const auto deeper = test::writePicture(dir_ / "batch" / "sub" / "deeper" / "bright.png",
+                                           test::solid(40, 40, cv::Scalar(20, 20, 20)));
+    const auto reports = dir_ / "reports";
+    auto run = runScreen("--reports " + shellQuote(reports.string()) + " " + shellQuote((dir_ / "batch").string()));
     ASSERT_EQ(run.status, 0) << run.err;
-    const std::string report = test::readBytes(dir_ / "reports" / "output_red photo.png.txt");
+    const std::string report = test::readBytes(reports / "sub" / "output_red photo.png.txt");
     EXPECT_EQ(report.rfind("Tested File Name: red photo.png\nTested Disease: Pneumonia\n", 0), 0u);
     EXPECT_NE(report.find("Test Result: POSITIVE"), std::string::npos);
-    EXPECT_TRUE(std::filesystem::exists(dir_ / "reports" / "output_dark.jpg.txt"));
+    EXPECT_TRUE(std::filesystem::exists(reports / "sub" / "output_dark.jpg.txt"));
+    EXPECT_NE(test::readBytes(reports / "output_bright.png.txt").find("Test Result: NEGATIVE"), std::string::npos);
+    EXPECT_NE(test::readBytes(reports / "sub" / "deeper" / "output_bright.png.txt").find("Test Result: POSITIVE"),
+              std::string::npos);
+
+    // Named files are reported as the window's Save names them; the second of one name is refused.
+    const auto flat = dir_ / "flat";
+    const auto first = dir_ / "batch" / "bright.png";
+    run = runScreen("--reports " + shellQuote(flat.string()) + " " + shellQuote(first.string()) + " " +
+                    shellQuote(deeper.string()));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 2) << run.out;
+    EXPECT_NE(run.err.find(deeper.string() + ": report not written: " + (flat / "output_bright.png.txt").string() +
+                           " is the report of " + first.string() + "\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(test::readBytes(flat / "output_bright.png.txt").find("Test Result: NEGATIVE"), std::string::npos);
 }
 
 }  // namespace
