@@ -16,6 +16,7 @@
 
 #include "ControlsArea.h"
 #include "ImagePanel.h"
+#include "LocalFile.h"
 #include "Palette.h"
 #include "SideBar.h"
 #include "orvix/ImageDecoder.h"
@@ -136,11 +137,18 @@ void ContentView::presentImporter() {
     const bool chosen = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
     importerShown_ = false;
     state_.openFile = false;  // the importer has closed, whatever the outcome
-    if (chosen) importFile(dialog.selectedFiles().first());
+    if (chosen) importFile(localFilePath(dialog.selectedFiles().first()));
 }
 
-ImportResult ContentView::importFile(const QString& path) {
-    return importImage(ImporterOutcome::success(std::filesystem::path(QFile::encodeName(path).toStdString())), state_);
+ImportResult ContentView::importFile(const std::filesystem::path& path) {
+    ImportResult result = importImage(ImporterOutcome::success(path), state_);
+    // The core keeps or partly replaces the previous state: what the screen shows must not be
+    // taken for this file's result.
+    if (result.status != ImportStatus::Analysed)
+        emit importFailed(QStringLiteral("%1 could not be analysed:\n%2\n\nA verdict or report on screen is not this "
+                                         "picture's.")
+                              .arg(QFile::decodeName(path.c_str()), QString::fromStdString(result.message)));
+    return result;
 }
 
 void ContentView::save() { controls_->save()->click(); }
@@ -154,7 +162,7 @@ void ContentView::dropEvent(QDropEvent* event) {
     const auto urls = event->mimeData()->urls();
     if (urls.size() != 1 || !urls.first().isLocalFile()) return;
     event->acceptProposedAction();
-    importFile(urls.first().toLocalFile());
+    importFile(localFilePath(urls.first()));
 }
 
 }  // namespace orvix::app

@@ -27,8 +27,9 @@ public:
     DiagnosisState& state() { return state_; }
     Geometry geometryProxy() const { return geometry_; }
 
-    // The importer's completion with one chosen file.
-    ImportResult importFile(const QString& path);
+    // The importer's completion with one chosen file, named by its bytes. A picture that is
+    // not analysed is told through importFailed.
+    ImportResult importFile(const std::filesystem::path& path);
     // The upload action (File > Open): inverts openFile, which presents the importer.
     void upload();
     // The save action (File > Save Report).
@@ -48,6 +49,8 @@ public:
 signals:
     // Shown by the window: a save that failed, with the path and the reason.
     void saveFailed(const QString& message);
+    // Shown by the window: a chosen file that was not analysed, with its name and the reason.
+    void importFailed(const QString& message);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -52,10 +52,12 @@ MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(pare
     help->addAction(QStringLiteral("&About Orvix"), this,
                     [this] { QMessageBox::about(this, QStringLiteral("About Orvix"), aboutText()); });
 
-    // A failed save is never silent.
-    connect(content_, &ContentView::saveFailed, this, [this](const QString& message) {
-        QMessageBox::warning(this, QStringLiteral("Report not saved"), message);
-    });
+    // A failed save or import is never silent.
+    const auto warn = [this](const QString& title) {
+        return [this, title](const QString& message) { QMessageBox::warning(this, title, message); };
+    };
+    connect(content_, &ContentView::saveFailed, this, warn(QStringLiteral("Report not saved")));
+    connect(content_, &ContentView::importFailed, this, warn(QStringLiteral("Picture not analysed")));
 }
 
 QString MainWindow::aboutText() const {
@@ -87,8 +89,8 @@ int tolMeranApp::main(int argc, char** argv) {
     MainWindow window(std::move(state).value());
     window.resize(1200, 800 + window.menuBar()->sizeHint().height());
     window.show();
-    const QStringList args = QApplication::arguments();
-    if (args.size() > 1) window.contentView()->importFile(args.at(1));
+    // QApplication has taken its own options out of argv; the file name stays the bytes given.
+    if (argc > 1) window.contentView()->importFile(argv[1]);
     return QApplication::exec();
 }
 

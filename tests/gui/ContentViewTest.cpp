@@ -15,6 +15,7 @@
 #include "ContentView.h"
 #include "ControlsArea.h"
 #include "ImagePanel.h"
+#include "LocalFile.h"
 #include "SideBar.h"
 #include "TestSupport.h"
 #include "TextEditingView.h"
@@ -25,9 +26,10 @@ using namespace orvix::app;
 
 namespace {
 
-const QString kPicture = QString::fromStdString((test::fixtures() / "pictures" / "chest-normal-2mp.jpeg").string());
-const QString kSecondPicture =
-    QString::fromStdString((test::fixtures() / "pictures" / "chest-pneumonia-bacteria.jpeg").string());
+const auto kPicture = test::fixtures() / "pictures" / "chest-normal-2mp.jpeg";
+const auto kSecondPicture = test::fixtures() / "pictures" / "chest-pneumonia-bacteria.jpeg";
+
+QUrl fileUrl(const QByteArray& path) { return QUrl::fromEncoded("file://" + path.toPercentEncoding("/")); }
 
 // Runs fn on the next modal dialog of type T once it is shown.
 template <class T, class Fn>
@@ -141,26 +143,90 @@ private slots:
         }
     }
 
-    void uploadOpensTheImporterAndChoosingAPictureShowsTheVerdict() {
+    void uploadOrDropImportsAPictureByTheBytesOfItsName() {
+        // Names that are not UTF-8 (Latin-1 "é", a lone 0xFF) open as the command line opens them.
+        const auto chosen = home_->path() / "chest-\xE9.jpeg", dropped = home_->path() / "\xFF.jpeg";
+        std::filesystem::copy_file(kPicture, chosen);
+        std::filesystem::copy_file(kSecondPicture, dropped);
+        QSignalSpy told(view_.get(), &ContentView::importFailed);
         QString filter;
-        onNextDialog<QFileDialog>([&filter](QFileDialog* dialog) {
+        onNextDialog<QFileDialog>([&filter, shown = QFile::decodeName(chosen.c_str())](QFileDialog* dialog) {
             filter = dialog->nameFilters().join(' ');
             QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
             // Typed into the dialog's file name field, as a user would; done() rather than accept(),
             // which first waits for the directory model that loads asynchronously.
             auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
             QVERIFY(name != nullptr);
-            name->setText(kPicture);
+            name->setText(shown);
             static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
         });
         QTest::mouseClick(view_->imagePanel()->upload(), Qt::LeftButton);
-        QTRY_COMPARE(view_->state().fileName.get(), std::string("chest-normal-2mp.jpeg"));
+        QTRY_COMPARE(view_->state().fileName.get(), chosen.filename().string());
         QVERIFY(filter.contains("*.png") && filter.contains("*.jpeg") && filter.contains("*.tiff"));
         QCOMPARE(view_->state().openFile.get(), false);
         QCOMPARE(view_->imagePanel()->picture()->picture().size(), QSize(1604, 1248));
         QVERIFY(view_->controls()->resultPanel()->verdict()->isVisible());
-        QVERIFY(view_->controls()->editor()->editor()->toPlainText().startsWith(
-            "Tested File Name: chest-normal-2mp.jpeg\nTested Disease: Pneumonia\n"));
+        QVERIFY(view_->controls()->editor()->editor()->toPlainText().startsWith("Tested File Name: chest-"));
+
+        QMimeData data;
+        data.setUrls({fileUrl(QByteArray::fromStdString(dropped.string()))});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view_.get(), &enter);
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view_.get(), &drop);
+        QCOMPARE(view_->state().fileName.get(), dropped.filename().string());
+        QCOMPARE(view_->imagePanel()->picture()->picture().size(), QSize(1120, 568));
+        QCOMPARE(told.count(), 0);
+    }
+
+    void localFilePathFindsTheBytesOfAShownName_data() {
+        QTest::addColumn<QByteArrayList>("files");  // created; the first is looked up
+        QTest::addColumn<bool>("byShownName");      // found from its QString; a URL always finds it
+        QTest::newRow("UTF-8") << QByteArrayList{"\xC3\x96 (1).png"} << true;
+        QTest::newRow("Latin-1 name") << QByteArrayList{"scan-\xD6.png"} << true;
+        QTest::newRow("Latin-1 folders") << QByteArrayList{"\xE9t\xE9/\xE0/x\xFF.dcm"} << true;
+        QTest::newRow("two names shown alike") << QByteArrayList{"\xFE.png", "\xFF.png"} << false;
+    }
+    void localFilePathFindsTheBytesOfAShownName() {
+        QFETCH(QByteArrayList, files);
+        QFETCH(bool, byShownName);
+        for (const QByteArray& file : files) {
+            const auto path = home_->path() / file.toStdString();
+            std::filesystem::create_directories(path.parent_path());
+            test::writeBytes(path, "x");
+        }
+        const QByteArray wanted = QByteArray::fromStdString(home_->path().string()) + '/' + files.first();
+        QCOMPARE(localFilePath(QFile::decodeName(wanted)) == wanted.toStdString(), byShownName);
+        QCOMPARE(localFilePath(fileUrl(wanted)), std::filesystem::path(wanted.toStdString()));
+    }
+
+    void refusedImportIsTold_data() {
+        QTest::addColumn<QByteArray>("content");  // null: no such file
+        QTest::addColumn<bool>("unstableGate");    // a gate whose prediction fails on this picture
+        QTest::addColumn<QString>("reason");
+        const auto png = test::encode(".png", test::solid(32, 32, cv::Scalar(240, 240, 240)));
+        const QByteArray bright(reinterpret_cast<const char*>(png.data()), qsizetype(png.size()));
+        QTest::newRow("unreadable") << QByteArray() << false << "No such file or directory";
+        QTest::newRow("undecodable") << QByteArray("not a png") << false << "not a decodable picture";
+        QTest::newRow("unclassified") << bright << true << "not classified";
+    }
+    void refusedImportIsTold() {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, unstableGate);
+        QFETCH(QString, reason);
+        if (unstableGate) {
+            auto gate = XRayClassifier1::create(test::fixtureModels() / "unstable" / "XRayClassifier1.mlmodelc");
+            QVERIFY(gate.ok());
+            view_ = std::make_unique<ContentView>(DiagnosisState(view_->state().model, gate.value()));
+        }
+        const auto refused = home_->path() / "next patient.png";
+        if (!content.isNull()) test::writeBytes(refused, content.toStdString());
+        QSignalSpy told(view_.get(), &ContentView::importFailed);
+        QVERIFY(view_->importFile(refused).status != ImportStatus::Analysed);
+        QCOMPARE(told.count(), 1);
+        const QString message = told.first().first().toString();
+        QVERIFY2(message.contains(QString::fromStdString(refused.string())) && message.contains(reason),
+                 qPrintable(message));
     }
 
     void cancellingTheImporterChangesNothing() {
