@@ -29,8 +29,10 @@ std::string usageText() {
            "\n"
            "Exit status: 0 every picture analysed, 1 some picture, directory or report failed\n"
            "(each named on standard error), 2 usage error or a missing or invalid model.\n"
-           "Pictures: PNG, JPEG, BMP, TIFF, WebP, PBM/PGM/PPM, Sun raster, JPEG 2000, Radiance HDR,\n"
-           "and DICOM (recognised by content, also without a file extension; first frame).\n"
+           "Pictures: PNG, JPEG, BMP, TIFF, WebP, PBM/PGM/PPM, JPEG 2000, and DICOM (recognised by\n"
+           "content, also without a file extension; first frame; uncompressed, JPEG, JPEG-LS, RLE,\n"
+           "JPEG 2000 and High-Throughput JPEG 2000). A damaged picture (cut short, corrupt data)\n"
+           "is refused, never analysed from what could be decoded.\n"
            "Models are looked up in $ORVIX_MODEL_DIR, next to the program, and in the installed\n"
            "share directory. Not for diagnostic use.\n";
 }

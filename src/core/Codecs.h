@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include <opencv2/core.hpp>
 
@@ -23,7 +24,23 @@ Result<cv::Mat> decodeJpeg(std::span<const std::uint8_t> bytes);
 // PNG through libpng; the first frame of an animated PNG.
 Result<cv::Mat> decodePng(std::span<const std::uint8_t> bytes);
 
-// JPEG 2000 (JP2 file or raw codestream) through OpenJPEG; the full-resolution picture.
+// The samples of a JPEG 2000 picture as its codestream gives them.
+struct Jpeg2000Samples {
+    int width = 0;
+    int height = 0;
+    int components = 0;     // 1 grey, 2 grey + alpha, 3 RGB (any colour transform undone), 4 RGBA
+    int precision = 0;      // bits per sample, 1 to 16, the same for every component
+    bool isSigned = false;
+    std::vector<std::int32_t> values;  // interleaved: row by row, pixel by pixel, component by component
+};
+
+// JPEG 2000 (JP2 file or raw codestream, also High-Throughput JPEG 2000) through OpenJPEG,
+// at full resolution. Refuses components of differing size, precision or signedness, and a
+// codestream declaring more than maxPixels pixels (checked before its samples are allocated).
+Result<Jpeg2000Samples> decodeJpeg2000Samples(std::span<const std::uint8_t> bytes,
+                                              std::uint64_t maxPixels = UINT64_MAX);
+
+// The same as a picture: up to 8 bits per sample as 8-bit, deeper ones scaled to 16 bits.
 Result<cv::Mat> decodeJpeg2000(std::span<const std::uint8_t> bytes);
 
 // The EXIF orientation tag (1-8) of a JPEG's APP1 segment; 1 when there is none or it is damaged.

@@ -1,6 +1,9 @@
 #include "orvix/DicomDecoder.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <vector>
 #include <fstream>
 #include <mutex>
 
@@ -8,6 +11,10 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcistrmb.h>
+#include <dcmtk/dcmdata/dcmetinf.h>
+#include <dcmtk/dcmdata/dcpixel.h>
+#include <dcmtk/dcmdata/dcpixseq.h>
+#include <dcmtk/dcmdata/dcpxitem.h>
 #include <dcmtk/dcmdata/dcrledrg.h>
 #include <dcmtk/dcmimage/diregist.h>  // colour images
 #include <dcmtk/dcmimgle/dcmimage.h>
@@ -16,6 +23,7 @@
 #include <dcmtk/oflog/oflog.h>
 #include <opencv2/imgproc.hpp>
 
+#include "Codecs.h"
 
 namespace orvix {
 namespace {
@@ -29,6 +37,97 @@ void initialiseDcmtk() {
         // DCMTK's own warnings would reach standard error; the caller reports failures itself.
         OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
     });
+}
+
+// JPEG 2000 (lossless only, lossy, and their multi-component forms) and High-Throughput
+// JPEG 2000 (lossless, lossless RPCL, lossy), which this DCMTK has no codec for.
+bool isJpeg2000Syntax(const OFString& uid) {
+    static const char* const uids[] = {"1.2.840.10008.1.2.4.90",  "1.2.840.10008.1.2.4.91",  "1.2.840.10008.1.2.4.92",
+                                       "1.2.840.10008.1.2.4.93",  "1.2.840.10008.1.2.4.201", "1.2.840.10008.1.2.4.202",
+                                       "1.2.840.10008.1.2.4.203"};
+    return std::any_of(std::begin(uids), std::end(uids), [&](const char* known) { return uid == known; });
+}
+
+// The encapsulated syntaxes DCMTK's registered codecs decode.
+bool hasDcmtkCodec(E_TransferSyntax xfer) {
+    switch (xfer) {
+        case EXS_JPEGProcess1: case EXS_JPEGProcess2_4: case EXS_JPEGProcess14: case EXS_JPEGProcess14SV1:
+        case EXS_JPEGLSLossless: case EXS_JPEGLSLossy: case EXS_RLELossless: return true;
+        default: return false;
+    }
+}
+
+// The first frame's codestream: the fragments after the offset table up to the fragment that
+// starts the next frame (each frame's codestream starts with the SOC and SIZ markers).
+Result<std::vector<std::uint8_t>> firstFrameCodestream(DcmDataset& data) {
+    DcmElement* element = nullptr;
+    auto* pixelData = data.findAndGetElement(DCM_PixelData, element).good() ? dynamic_cast<DcmPixelData*>(element) : nullptr;
+    if (pixelData == nullptr) return Error{"DICOM file holds no image (no Pixel Data)"};
+    E_TransferSyntax key = EXS_Unknown;
+    const DcmRepresentationParameter* parameter = nullptr;
+    pixelData->getOriginalRepresentationKey(key, parameter);
+    DcmPixelSequence* sequence = nullptr;
+    if (pixelData->getEncapsulatedRepresentation(key, parameter, sequence).bad() || sequence == nullptr)
+        return Error{"JPEG 2000 pixel data is not encapsulated"};
+    std::vector<std::uint8_t> codestream;
+    for (unsigned long i = 1; i < sequence->card(); ++i) {
+        DcmPixelItem* item = nullptr;
+        Uint8* bytes = nullptr;
+        if (sequence->getItem(item, i).bad() || item->getUint8Array(bytes).bad()) break;
+        const Uint32 length = item->getLength();
+        const bool nextFrame = !codestream.empty() && length >= 4 && bytes[0] == 0xFF && bytes[1] == 0x4F &&
+                               bytes[2] == 0xFF && bytes[3] == 0x51;
+        if (nextFrame) break;
+        if (bytes != nullptr) codestream.insert(codestream.end(), bytes, bytes + length);
+    }
+    if (codestream.empty()) return Error{"JPEG 2000 pixel data holds no codestream"};
+    return codestream;
+}
+
+// Replaces the JPEG 2000 pixel data with the first frame's samples, uncompressed, so that
+// the picture goes through the same Modality LUT, VOI LUT and MONOCHROME1 handling as any
+// other. Where the data set and the codestream disagree (sign, bits, components, size),
+// the codestream is what the samples are: its values replace the data set's.
+Status decompressJpeg2000(DcmDataset& data, std::uint64_t maxPixels) {
+    auto codestream = firstFrameCodestream(data);
+    if (!codestream) return codestream.error();
+    auto decoded = codecs::decodeJpeg2000Samples(*codestream, maxPixels);
+    if (!decoded) return Error{"JPEG 2000 codestream damaged: " + decoded.error().message};
+    const codecs::Jpeg2000Samples& s = *decoded;
+    if (s.components != 1 && s.components != 3)
+        return Error{"JPEG 2000 codestream with " + std::to_string(s.components) + " components"};
+    if (s.width > 0xFFFF || s.height > 0xFFFF) return Error{"JPEG 2000 codestream larger than DICOM allows"};
+
+    const bool deep = s.precision > 8;
+    OFCondition put;
+    if (deep) {
+        std::vector<Uint16> samples(s.values.size());
+        for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<Uint16>(s.values[i]);
+        put = data.putAndInsertUint16Array(DCM_PixelData, samples.data(), static_cast<unsigned long>(samples.size()));
+    } else {
+        std::vector<Uint8> samples(s.values.size());
+        for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<Uint8>(s.values[i]);
+        put = data.putAndInsertUint8Array(DCM_PixelData, samples.data(), static_cast<unsigned long>(samples.size()));
+    }
+    data.putAndInsertUint16(DCM_Rows, static_cast<Uint16>(s.height));
+    data.putAndInsertUint16(DCM_Columns, static_cast<Uint16>(s.width));
+    data.putAndInsertUint16(DCM_SamplesPerPixel, static_cast<Uint16>(s.components));
+    data.putAndInsertUint16(DCM_BitsAllocated, deep ? 16 : 8);
+    data.putAndInsertUint16(DCM_BitsStored, static_cast<Uint16>(s.precision));
+    data.putAndInsertUint16(DCM_HighBit, static_cast<Uint16>(s.precision - 1));
+    data.putAndInsertUint16(DCM_PixelRepresentation, s.isSigned ? 1 : 0);
+    data.findAndDeleteElement(DCM_NumberOfFrames);
+    if (s.components == 3) {
+        // OpenJPEG undoes the codestream's colour transform (YBR_ICT / YBR_RCT): the samples are RGB.
+        data.putAndInsertString(DCM_PhotometricInterpretation, "RGB");
+        data.putAndInsertUint16(DCM_PlanarConfiguration, 0);
+    } else {
+        OFString photometric;
+        data.findAndGetOFString(DCM_PhotometricInterpretation, photometric);
+        if (photometric != "MONOCHROME1") data.putAndInsertString(DCM_PhotometricInterpretation, "MONOCHROME2");
+    }
+    if (put.bad()) return Error{std::string("JPEG 2000 samples could not be stored (") + put.text() + ")"};
+    return Done{};
 }
 
 }  // namespace
@@ -68,8 +167,22 @@ Result<Image> decodeDicom(std::span<const std::uint8_t> bytes, std::uint64_t max
     if (static_cast<std::uint64_t>(rows) * columns > maxPixels)
         return Error{"picture declares more than " + std::to_string(maxPixels) + " pixels"};
 
+    OFString syntax;
+    file.getMetaInfo()->findAndGetOFString(DCM_TransferSyntaxUID, syntax);
+    E_TransferSyntax xfer = data->getOriginalXfer();
+    if (isJpeg2000Syntax(syntax)) {
+        if (auto done = decompressJpeg2000(*data, maxPixels); !done) return done.error();
+        xfer = EXS_LittleEndianExplicit;
+    } else if (!syntax.empty() && (DcmXfer(syntax.c_str()).isEncapsulated() || DcmXfer(syntax.c_str()).getXfer() == EXS_Unknown) &&
+               !hasDcmtkCodec(DcmXfer(syntax.c_str()).getXfer())) {
+        const DcmXfer known(syntax.c_str());
+        return Error{"transfer syntax " + std::string(syntax.c_str()) +
+                     (known.getXfer() == EXS_Unknown ? std::string() : " (" + std::string(known.getXferName()) + ")") +
+                     " is not supported"};
+    }
+
     // First frame only.
-    DicomImage image(data, data->getOriginalXfer(), CIF_MayDetachPixelData, 0, 1);
+    DicomImage image(data, xfer, CIF_MayDetachPixelData, 0, 1);
     if (image.getStatus() != EIS_Normal)
         return Error{std::string("DICOM image cannot be decoded (") + DicomImage::getString(image.getStatus()) + ")"};
 

@@ -61,48 +61,40 @@ struct ImageCloser {
     void operator()(opj_image_t* i) const { opj_image_destroy(i); }
 };
 
-// Components as an OpenCV picture: 1 grey, 2 grey + alpha, 3 RGB, 4 RGBA; samples of
-// up to 8 bits as 8-bit, deeper ones scaled to 16 bits.
-Result<cv::Mat> toMat(const opj_image_t& image) {
-    const int count = static_cast<int>(image.numcomps);
-    if (count < 1 || count > 4) return Error{"JPEG 2000 picture with " + std::to_string(count) + " components"};
+Result<Jpeg2000Samples> toSamples(const opj_image_t& image) {
+    Jpeg2000Samples out;
+    out.components = static_cast<int>(image.numcomps);
+    if (out.components < 1 || out.components > 4)
+        return Error{"JPEG 2000 picture with " + std::to_string(out.components) + " components"};
     const opj_image_comp_t& first = image.comps[0];
-    int precision = 0;
-    for (int c = 0; c < count; ++c) {
+    for (int c = 0; c < out.components; ++c) {
         const opj_image_comp_t& comp = image.comps[c];
         if (comp.w != first.w || comp.h != first.h || comp.dx != 1 || comp.dy != 1 || comp.data == nullptr)
             return Error{"JPEG 2000 picture with subsampled components"};
-        if (comp.prec < 1 || comp.prec > 16) return Error{"JPEG 2000 samples of " + std::to_string(comp.prec) + " bits"};
-        precision = std::max(precision, static_cast<int>(comp.prec));
+        if (comp.prec != first.prec || comp.sgnd != first.sgnd)
+            return Error{"JPEG 2000 picture whose components differ in precision or sign"};
     }
-    const bool deep = precision > 8;
-    const int target = deep ? 16 : 8;
-    cv::Mat out(static_cast<int>(first.h), static_cast<int>(first.w), CV_MAKETYPE(deep ? CV_16U : CV_8U, count));
-    // OpenCV's channel order is BGR(A): RGB components 0 and 2 change places.
-    const int place[4][4] = {{0}, {0, 1}, {2, 1, 0}, {2, 1, 0, 3}};
-    for (int c = 0; c < count; ++c) {
-        const opj_image_comp_t& comp = image.comps[c];
-        const int offset = comp.sgnd ? 1 << (comp.prec - 1) : 0;
-        const int maxValue = (1 << comp.prec) - 1;
-        const int fullScale = (1 << target) - 1;
-        const int channel = place[count - 1][c];
-        const OPJ_INT32* src = comp.data;
-        for (int y = 0; y < out.rows; ++y) {
-            for (int x = 0; x < out.cols; ++x) {
-                const int v = std::clamp(*src++ + offset, 0, maxValue);
-                // Fewer bits than the target: scaled so that full scale stays full scale.
-                const int scaled = static_cast<int>((static_cast<std::int64_t>(v) * fullScale + maxValue / 2) / maxValue);
-                if (deep) out.ptr<std::uint16_t>(y)[x * count + channel] = static_cast<std::uint16_t>(scaled);
-                else out.ptr<std::uint8_t>(y)[x * count + channel] = static_cast<std::uint8_t>(scaled);
-            }
-        }
+    if (first.prec < 1 || first.prec > 16) return Error{"JPEG 2000 samples of " + std::to_string(first.prec) + " bits"};
+    out.width = static_cast<int>(first.w);
+    out.height = static_cast<int>(first.h);
+    out.precision = static_cast<int>(first.prec);
+    out.isSigned = first.sgnd != 0;
+    const std::size_t pixels = static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height);
+    out.values.resize(pixels * static_cast<std::size_t>(out.components));
+    // A lossy codestream may decode slightly beyond its declared range: clipped to it.
+    const int lowest = out.isSigned ? -(1 << (out.precision - 1)) : 0;
+    const int highest = out.isSigned ? (1 << (out.precision - 1)) - 1 : (1 << out.precision) - 1;
+    for (int c = 0; c < out.components; ++c) {
+        const OPJ_INT32* src = image.comps[c].data;
+        for (std::size_t i = 0; i < pixels; ++i)
+            out.values[i * static_cast<std::size_t>(out.components) + c] = std::clamp<std::int32_t>(src[i], lowest, highest);
     }
     return out;
 }
 
 }  // namespace
 
-Result<cv::Mat> decodeJpeg2000(Bytes bytes) {
+Result<Jpeg2000Samples> decodeJpeg2000Samples(Bytes bytes, std::uint64_t maxPixels) {
     const bool codestream = bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0x4F;
     MemoryStream memory{bytes, 0};
     std::string problem;
@@ -126,10 +118,39 @@ Result<cv::Mat> decodeJpeg2000(Bytes bytes) {
                          opj_decoder_set_strict_mode(codec.get(), OPJ_TRUE) &&
                          opj_read_header(stream.get(), codec.get(), &raw);
     const std::unique_ptr<opj_image_t, ImageCloser> image(raw);
+    if (decoded && static_cast<std::uint64_t>(image->x1 - image->x0) * (image->y1 - image->y0) > maxPixels)
+        return Error{"JPEG 2000 codestream declares more than " + std::to_string(maxPixels) + " pixels"};
     if (!decoded || !opj_decode(codec.get(), stream.get(), image.get()) ||
         !opj_end_decompress(codec.get(), stream.get()) || !problem.empty())
         return Error{"damaged JPEG 2000 data: " + (problem.empty() ? std::string("unreadable") : problem)};
-    return toMat(*image);
+    return toSamples(*image);
+}
+
+Result<cv::Mat> decodeJpeg2000(Bytes bytes) {
+    auto decoded = decodeJpeg2000Samples(bytes);
+    if (!decoded) return decoded.error();
+    const Jpeg2000Samples& s = *decoded;
+    const bool deep = s.precision > 8;
+    const int fullScale = deep ? 65535 : 255;
+    const int maxValue = (1 << s.precision) - 1;
+    const int offset = s.isSigned ? 1 << (s.precision - 1) : 0;
+    cv::Mat out(s.height, s.width, CV_MAKETYPE(deep ? CV_16U : CV_8U, s.components));
+    // OpenCV's channel order is BGR(A): RGB components 0 and 2 change places.
+    const int place[4][4] = {{0}, {0, 1}, {2, 1, 0}, {2, 1, 0, 3}};
+    std::size_t i = 0;
+    for (int y = 0; y < out.rows; ++y) {
+        for (int x = 0; x < out.cols; ++x) {
+            for (int c = 0; c < s.components; ++c) {
+                const int v = std::clamp(s.values[i++] + offset, 0, maxValue);
+                // Fewer bits than the target: scaled so that full scale stays full scale.
+                const auto scaled = (static_cast<std::int64_t>(v) * fullScale + maxValue / 2) / maxValue;
+                const int at = x * s.components + place[s.components - 1][c];
+                if (deep) out.ptr<std::uint16_t>(y)[at] = static_cast<std::uint16_t>(scaled);
+                else out.ptr<std::uint8_t>(y)[at] = static_cast<std::uint8_t>(scaled);
+            }
+        }
+    }
+    return out;
 }
 
 }  // namespace orvix::codecs

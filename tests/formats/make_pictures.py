@@ -35,30 +35,110 @@ def colour_picture():
     return np.dstack([g, 255 - g, np.roll(g, 17, axis=1) // 2 + 40])
 
 
-def dicom_bytes(pixels):
-    from pydicom.dataset import Dataset, FileMetaDataset
-    from pydicom.uid import ExplicitVRLittleEndian, generate_uid
+HTJ2K_LOSSLESS = "1.2.840.10008.1.2.4.201"
 
+
+def dicom_bytes(pixels, bits_stored=8, photometric=None, window=None, codestreams=None,
+                syntax="1.2.840.10008.1.2.1", pixel_representation=0):
+    """A DICOM file of pixels (uint8 or uint16; grey or RGB); with codestreams, their
+    encapsulated fragments (one codestream a frame) stand for the pixel data."""
+    from pydicom import _uid_dict
+    from pydicom.dataset import Dataset, FileMetaDataset
+    from pydicom.encaps import encapsulate
+    from pydicom.uid import UID, generate_uid
+
+    # This pydicom predates High-Throughput JPEG 2000; it needs only to know the UID is a transfer syntax.
+    _uid_dict.UID_dictionary.setdefault(HTJ2K_LOSSLESS, ("HTJ2K Lossless", "Transfer Syntax", "", "", "HTJ2KLossless"))
     meta = FileMetaDataset()
     meta.MediaStorageSOPClassUID = "1.2.840.10008.5.1.4.1.1.7"  # secondary capture
     meta.MediaStorageSOPInstanceUID = generate_uid()
-    meta.TransferSyntaxUID = ExplicitVRLittleEndian
+    meta.TransferSyntaxUID = UID(syntax)
     ds = Dataset()
     ds.file_meta = meta
+    ds.is_little_endian, ds.is_implicit_VR = True, False
     ds.SOPClassUID, ds.SOPInstanceUID = meta.MediaStorageSOPClassUID, meta.MediaStorageSOPInstanceUID
     ds.Modality = "OT"
     ds.Rows, ds.Columns = pixels.shape[:2]
-    ds.BitsAllocated = ds.BitsStored = 8
-    ds.HighBit = 7
-    ds.PixelRepresentation = 0
+    ds.BitsAllocated = 16 if pixels.dtype == np.uint16 else 8
+    ds.BitsStored, ds.HighBit = bits_stored, bits_stored - 1
+    ds.PixelRepresentation = pixel_representation
     if pixels.ndim == 2:
-        ds.SamplesPerPixel, ds.PhotometricInterpretation = 1, "MONOCHROME2"
+        ds.SamplesPerPixel, ds.PhotometricInterpretation = 1, photometric or "MONOCHROME2"
     else:
-        ds.SamplesPerPixel, ds.PhotometricInterpretation, ds.PlanarConfiguration = 3, "RGB", 0
-    ds.PixelData = pixels.tobytes()
+        ds.SamplesPerPixel, ds.PhotometricInterpretation, ds.PlanarConfiguration = 3, photometric or "RGB", 0
+    if window:
+        ds.WindowCenter, ds.WindowWidth = window
+    if codestreams:
+        if len(codestreams) > 1:
+            ds.NumberOfFrames = len(codestreams)
+        ds.PixelData = encapsulate(codestreams)
+    else:
+        ds.PixelData = pixels.tobytes()
     out = io.BytesIO()
     ds.save_as(out, write_like_original=False)
     return out.getvalue()
+
+
+def codestream(pixels, **kw):
+    """A raw JPEG 2000 codestream of uint8 (grey or RGB) or uint16 grey pixels; lossless unless kw says otherwise."""
+    image = Image.fromarray(pixels) if pixels.dtype == np.uint8 else Image.fromarray(pixels, mode="I;16")
+    buf = io.BytesIO()
+    image.save(buf, "JPEG2000", no_jp2=True, **kw)
+    return buf.getvalue()
+
+
+def jpeg2000_dicom_pairs(out):
+    """Each JPEG 2000 variant beside the same picture uncompressed."""
+    grey, colour = grey_picture(), colour_picture()
+    deep = (grey.astype(np.uint16) * 16 + 7)  # 12-bit samples
+    rng = np.random.default_rng(3)
+
+    def decoded(stream, bits):
+        """Pillow's decode, clipped to the declared range (a lossy decode may overshoot it)."""
+        pixels = np.clip(np.asarray(Image.open(io.BytesIO(stream))).astype(np.int32), 0, (1 << bits) - 1)
+        return pixels.astype(np.uint16 if bits > 8 else np.uint8)
+
+    lossy = {"quality_mode": "rates", "quality_layers": [12], "irreversible": True}
+    lossy_deep, lossy_colour = codestream(deep, **lossy), codestream(colour, **lossy)
+    window12 = (2048, 4096)
+    lossless, lossy_syntax = "1.2.840.10008.1.2.4.90", "1.2.840.10008.1.2.4.91"
+    pairs = [
+        # name, pixels, DICOM attributes, codestreams, transfer syntax
+        ("j2k-grey8.dcm", grey, {}, [codestream(grey)], lossless),
+        ("j2k-grey12-mono1.dcm", deep, {"bits_stored": 12, "photometric": "MONOCHROME1", "window": window12},
+         [codestream(deep)], lossless),
+        ("j2k-grey12-lossy.dcm", decoded(lossy_deep, 12), {"bits_stored": 12, "window": window12}, [lossy_deep],
+         lossy_syntax),
+        ("j2k-rgb.dcm", colour, {}, [codestream(colour)], lossless),
+        ("j2k-rgb-lossy.dcm", decoded(lossy_colour, 8), {}, [lossy_colour], lossy_syntax),
+        ("htj2k-grey8.dcm", grey, {}, [codestream(grey)], HTJ2K_LOSSLESS),
+        # The data set says signed, the codestream unsigned: the codestream is what the samples are.
+        ("j2k-sign-mismatch.dcm", deep, {"bits_stored": 12, "window": window12, "pixel_representation": 1},
+         [codestream(deep)], lossless),
+        # Two frames: the first is the picture.
+        ("j2k-two-frames.dcm", grey, {}, [codestream(grey), codestream(rng.integers(0, 255, grey.shape, np.uint8))],
+         lossless),
+    ]
+    # A chest radiograph, for the verdict of the shipped models: the JPEG fixture's pixels, losslessly.
+    chest = np.asarray(Image.open(os.path.join(os.path.dirname(__file__), "..", "fixtures", "pictures",
+                                               "chest-pneumonia-bacteria.jpeg")).convert("L"))
+    pairs.append(("j2k-chest.dcm", chest, {}, [codestream(chest)], lossless))
+    listed = []
+    for name, pixels, attributes, streams, syntax in pairs:
+        plain = {k: v for k, v in attributes.items() if k != "pixel_representation"}
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(dicom_bytes(pixels, codestreams=streams, syntax=syntax, **attributes))
+        with open(os.path.join(out, "expected", name + ".plain"), "wb") as f:
+            f.write(dicom_bytes(pixels, **plain))
+        listed.append({"compressed": name, "uncompressed": "expected/" + name + ".plain"})
+
+    whole = codestream(grey)
+    refused = [("j2k-cut-codestream.dcm", [whole[: len(whole) // 2]], lossless, "JPEG 2000 codestream damaged"),
+               ("mpeg2.dcm", [whole], "1.2.840.10008.1.2.4.100", "transfer syntax 1.2.840.10008.1.2.4.100")]
+    for name, streams, syntax, _ in refused:
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(dicom_bytes(grey, codestreams=streams, syntax=syntax))
+    return {"pairs": listed, "refused": [{"file": name, "reason": reason} for name, _, _, reason in refused]}
 
 
 def main(out):
@@ -117,9 +197,12 @@ def main(out):
     put("colour.j2k", pil(c, "JPEG2000", no_jp2=True), colour)
     put("grey.dcm", dicom_bytes(grey), grey)
     put("colour", dicom_bytes(colour), colour)  # DICOM files often have no extension
+    put("jpeg2000.dcm", dicom_bytes(grey, codestreams=[codestream(grey)], syntax="1.2.840.10008.1.2.4.90"), grey)
 
     with open(os.path.join(out, "manifest.json"), "w") as f:
         json.dump(manifest, f, indent=1)
+    with open(os.path.join(out, "dicom-jpeg2000.json"), "w") as f:
+        json.dump(jpeg2000_dicom_pairs(out), f, indent=1)
     print(f"{len(manifest)} pictures in {out}")
 
 

@@ -10,7 +10,9 @@
 #include <opencv2/imgproc.hpp>
 
 #include "TestSupport.h"
+#include "orvix/Console.h"
 #include "orvix/ImageDecoder.h"
+#include "orvix/ImportRun.h"
 
 namespace orvix {
 namespace {
@@ -89,6 +91,46 @@ TEST(Formats, EveryCutFileIsRefusedOrDecodesToTheWholePicture) {
             }
         }
         EXPECT_GT(refused, 0);
+    }
+}
+
+TEST(Formats, Jpeg2000DicomDecodesLikeTheSamePictureUncompressedOrSaysWhyNot) {
+    if (pictures().empty()) GTEST_SKIP() << "ORVIX_FORMAT_PICTURES not set";
+    const auto listed = nlohmann::json::parse(test::readBytes(pictures() / "dicom-jpeg2000.json"));
+    ASSERT_GE(listed["pairs"].size(), 8u);
+    for (const auto& pair : listed["pairs"]) {
+        const std::string name = pair["compressed"];
+        SCOPED_TRACE(name);
+        auto a = decodeImage(bytesOf(test::readBytes(pictures() / name)));
+        auto b = decodeImage(bytesOf(test::readBytes(pictures() / pair["uncompressed"].get<std::string>())));
+        ASSERT_TRUE(a) << a.error().message;
+        ASSERT_TRUE(b) << b.error().message;
+        EXPECT_TRUE(samePixels(a->pixels(), b->pixels()));
+    }
+    for (const auto& entry : listed["refused"]) {
+        const std::string name = entry["file"];
+        auto refused = decodeImage(bytesOf(test::readBytes(pictures() / name)));
+        ASSERT_FALSE(refused) << name;
+        EXPECT_NE(refused.error().message.find(entry["reason"].get<std::string>()), std::string::npos)
+            << name << ": " << refused.error().message;
+    }
+}
+
+// The shipped models give a JPEG 2000 DICOM of a chest radiograph the verdict of the JPEG it was made from.
+TEST(Formats, Jpeg2000DicomGetsTheVerdictOfItsJpeg) {
+    if (pictures().empty()) GTEST_SKIP() << "ORVIX_FORMAT_PICTURES not set";
+    test::ScopedEnv models("ORVIX_MODEL_DIR", ORVIX_SHIPPED_MODELS);
+    auto created = DiagnosisState::create();
+    ASSERT_TRUE(created) << created.error().message;
+    DiagnosisState state = created.value();
+    setConsoleStream(nullptr);
+    const auto jpeg = importImage(ImporterOutcome::success(test::fixtures() / "pictures" / "chest-pneumonia-bacteria.jpeg"), state);
+    const auto dicom = importImage(ImporterOutcome::success(pictures() / "j2k-chest.dcm"), state);
+    setConsoleStream(&std::cout);
+    ASSERT_EQ(dicom.status, ImportStatus::Analysed) << dicom.message;
+    for (const auto& [ours, theirs] : {std::pair{dicom.gate, jpeg.gate}, std::pair{dicom.disease, jpeg.disease}}) {
+        EXPECT_EQ(ours->classLabel, theirs->classLabel);
+        for (const auto& [label, p] : theirs->classLabelProbs) EXPECT_NEAR(ours->classLabelProbs.at(label), p, 1e-6);
     }
 }
 

@@ -6,6 +6,7 @@
 #include "orvix/Console.h"
 #include "orvix/FileUrl.h"
 #include "orvix/ImportRun.h"
+#include "orvix/XRayClassifier1.h"
 
 namespace orvix {
 namespace {
@@ -98,6 +99,27 @@ TEST_F(ImportRunTest, UnreadableOrUndecodableFileKeepsThePreviousPictureAndName)
         EXPECT_EQ(std::count(diag.begin(), diag.end(), '\n'), 1);
         EXPECT_NE(diag.find(file.string()), std::string::npos) << diag;
     }
+}
+
+TEST_F(ImportRunTest, AStageThatFailsGivesNoLabelOfItsOwnForThisPicture) {
+    // The gate loads but its prediction overflows on any picture that is not mid-grey.
+    auto gate = XRayClassifier1::create(test::fixtureModels() / "unstable" / "XRayClassifier1.mlmodelc");
+    ASSERT_TRUE(gate) << gate.error().message;
+    DiagnosisState state(state_.model, gate.value());
+    state.classificationLabel2 = "X-Ray";  // as an earlier picture left it
+    const auto file = test::writePicture(dir_ / "bright.png", test::solid(32, 32, cv::Scalar(240, 240, 240)));
+
+    auto result = importImage(ImporterOutcome::success(file), state);
+    EXPECT_EQ(result.status, ImportStatus::Unclassified);
+    EXPECT_FALSE(result.gate) << "the earlier picture's gate label must not be reported as this one's";
+    ASSERT_TRUE(result.disease);
+    EXPECT_EQ(result.disease->classLabel, "NORMAL");
+    EXPECT_EQ(state.fileName.get(), "bright.png");
+    EXPECT_EQ(state.classificationLabel2.get(), "X-Ray");  // the stage that stopped wrote nothing
+    const std::string diag = diagnostics_.str();
+    EXPECT_EQ(std::count(diag.begin(), diag.end(), '\n'), 1);
+    EXPECT_NE(diag.find("bright.png: not classified (XRayClassifier1: prediction gave no valid probabilities)"),
+              std::string::npos) << diag;
 }
 
 TEST_F(ImportRunTest, NamesWithSpacesAndNonAsciiLettersAreKeptAsOnDisk) {

@@ -5,8 +5,11 @@
 // first VOI LUT, else the first Window Center/Width (linear, or sigmoid where VOI LUT
 // Function says SIGMOID), else a min-max window; MONOCHROME1 is inverted so that bone
 // is bright; colour (RGB, YBR) secondary captures are kept as they are. Compressed
-// transfer syntaxes decode through DCMTK's codecs: JPEG baseline/extended/lossless,
-// JPEG-LS and RLE. Pixel spacing, orientation and every patient attribute are ignored.
+// transfer syntaxes decode through DCMTK's codecs (JPEG baseline/extended/lossless,
+// JPEG-LS, RLE) and, for JPEG 2000 and High-Throughput JPEG 2000, through OpenJPEG: the
+// first frame's codestream becomes uncompressed samples that take the same LUT path.
+// Other compressed syntaxes are refused, naming the syntax. Pixel spacing, orientation
+// and every patient attribute are ignored.
 
 #include <cstdint>
 #include <filesystem>
