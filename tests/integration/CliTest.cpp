@@ -125,6 +125,26 @@ TEST_F(CliTest, UnreadableAndUndecodableFilesExitOneAndAreNamedOnStderr) {
     EXPECT_NE(run.err.find("absent.jpg"), std::string::npos);
 }
 
+TEST_F(CliTest, APictureAStageCannotClassifyIsUnclassifiedWithoutAnEarlierLabel) {
+    // The unstable gate classifies mid-grey pictures and fails on every other.
+    test::TempDir models;
+    std::filesystem::copy(test::fixtureModels() / "SickClassifier1.mlmodelc", models / "SickClassifier1.mlmodelc");
+    std::filesystem::copy(test::fixtureModels() / "unstable" / "XRayClassifier1.mlmodelc",
+                          models / "XRayClassifier1.mlmodelc");
+    const auto grey = test::writePicture(dir_ / "mid-grey.png", test::solid(40, 40, cv::Scalar(128, 128, 128)));
+    auto run = runScreen("--json " + shellQuote(grey.string()) + " " +
+                         shellQuote((dir_ / "batch" / "bright.png").string()), models.path());
+    EXPECT_EQ(run.status, 1);
+    const auto lines = jsonLines(run.out);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0]["status"], "ok");
+    EXPECT_EQ(lines[1]["status"], "unclassified");
+    EXPECT_EQ(lines[1]["gate"], nullptr) << "the mid-grey picture's gate label is not this picture's";
+    EXPECT_EQ(lines[1]["disease"]["label"], "NORMAL");
+    EXPECT_EQ(lines[1]["result"], nullptr);
+    EXPECT_NE(run.err.find("bright.png: not classified"), std::string::npos) << run.err;
+}
+
 TEST_F(CliTest, UnreadableDirectoriesAreNamedAndTheSearchGoesOn) {
     const auto locked = dir_ / "batch" / "sub" / "locked", closed = dir_ / "closed";
     std::filesystem::create_directories(locked);
