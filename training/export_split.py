@@ -2,8 +2,9 @@
 
     python3 training/export_split.py --data ../shared/data --out build/validation
 
-gives build/validation/disease/{NORMAL,PNEUMONIA}/ and build/validation/gate/{X-Ray,other}/
-(the gate's generated negatives are made in memory only and are not included).
+gives build/validation/disease/{paediatric,adult}/{NORMAL,PNEUMONIA}/ (one folder a population, as
+evaluate.py reports them) and build/validation/gate/{X-Ray,other}/ (the gate's generated negatives are
+made in memory only and are not included).
 """
 import argparse
 import os
@@ -14,11 +15,11 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 from orvix_train import data  # noqa: E402
 
 
-def link_split(records, data_dir, out, names):
-    for path, label, is_val, _ in records:
+def link_split(records, data_dir, out, names, by_group=False):
+    for path, label, is_val, group in records:
         if not is_val:
             continue
-        target = Path(out) / names[label]
+        target = Path(out) / (group if by_group else "") / names[label]
         target.mkdir(parents=True, exist_ok=True)
         link = target / Path(path).name
         if not link.exists():
@@ -33,7 +34,7 @@ def main():
     ap.add_argument("--split-seed", type=int, default=7)
     args = ap.parse_args()
     link_split(data.disease_records(args.data, args.val_fraction, args.split_seed), args.data,
-               Path(args.out) / "disease", ("NORMAL", "PNEUMONIA"))
+               Path(args.out) / "disease", ("NORMAL", "PNEUMONIA"), by_group=True)
     link_split(data.gate_records(args.data, args.val_fraction, args.split_seed), args.data,
                Path(args.out) / "gate", ("other", "X-Ray"))
 

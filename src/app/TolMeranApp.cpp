@@ -67,9 +67,12 @@ QString MainWindow::aboutText() const {
                           "<p><b>Not for diagnostic use.</b></p>"
                           "<p>%2<br>%3</p>"
                           "<p>Trained on the paediatric chest X-rays of Kermany, Zhang, Goldbaum et al. (Cell 2018; "
-                          "Mendeley Data, doi:10.17632/rscbjbr9sj, CC BY 4.0) and, for the chest X-ray gate, on adult "
+                          "Mendeley Data, doi:10.17632/rscbjbr9sj, CC BY 4.0) and adult chest X-rays of the NIH "
+                          "Clinical Center (ChestX-ray14, Wang et al. 2017) and, for the chest X-ray gate, on adult "
                           "chest X-rays (COVID-19 image data collection, Actualmed and Figure 1 initiatives) and "
-                          "pictures of 24 other kinds; see the model card for every source and licence.</p>")
+                          "pictures of 24 other kinds. Validated only on held-back patients of those hospitals; on "
+                          "adults below the screening goal. See the model card for every source, licence and "
+                          "figure.</p>")
         .arg(QStringLiteral(ORVIX_VERSION), validationLine(s.model2->model), validationLine(s.model->model));
 }
 

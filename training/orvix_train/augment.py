@@ -6,6 +6,8 @@ and gamma, sharpness, noise and the resolution the file came in at.
 """
 import math
 
+import cv2
+import numpy as np
 import torch
 import torch.nn.functional as F
 
@@ -73,14 +75,101 @@ def greyscale(x, g, p=0.25):
     return torch.where(pick.view(-1, 1, 1, 1), grey, x)
 
 
-def train_batch(x, g, hflip=0.0, to_grey=0.0):
+MARKERS = ("L", "R", "AP", "PA", "PORTABLE", "SUPINE", "ERECT", "1", "2", "A")
+
+
+def _frame(img, rng):
+    """A black or white border on some sides, as scanned films and screen captures have."""
+    h, w = img.shape[:2]
+    value = 0 if rng.random() < 0.6 else 255
+    for side in range(4):
+        if rng.random() < 0.5:
+            t = int(rng.integers(2, max(3, (h if side < 2 else w) // 10)))
+            if side == 0:
+                img[:t] = value
+            elif side == 1:
+                img[h - t:] = value
+            elif side == 2:
+                img[:, :t] = value
+            else:
+                img[:, w - t:] = value
+
+
+def _markers(img, rng):
+    """Burned-in letters and side markers, usually bright, near the edges."""
+    for _ in range(int(rng.integers(1, 4))):
+        text = MARKERS[int(rng.integers(len(MARKERS)))]
+        scale = float(rng.uniform(0.3, 0.9))
+        x, y = int(rng.integers(2, 180)), int(rng.choice([rng.integers(12, 40), rng.integers(190, 222)]))
+        value = int(rng.choice([255, 230, 0]))
+        cv2.putText(img, text, (x, y), cv2.FONT_HERSHEY_SIMPLEX, scale, (value,) * 3, int(rng.integers(1, 3)),
+                    cv2.LINE_AA)
+
+
+def _lines(img, rng):
+    """Tubes, lines and leads: thin bright curves that cross the chest."""
+    for _ in range(int(rng.integers(1, 3))):
+        pts = np.cumsum(rng.normal(0, 18, (6, 2)), axis=0) + rng.uniform(30, 190, 2)
+        value = int(rng.integers(170, 256))
+        cv2.polylines(img, [pts.astype(np.int32).reshape(-1, 1, 2)], False, (value,) * 3,
+                      int(rng.integers(1, 4)), cv2.LINE_AA)
+
+
+def _sharpen(img, rng):
+    """Unsharp masking, as many acquisition systems apply it."""
+    sigma = float(rng.uniform(1.0, 3.0))
+    amount = float(rng.uniform(0.3, 1.5))
+    blurred = cv2.GaussianBlur(img, (0, 0), sigma)
+    return cv2.addWeighted(img, 1 + amount, blurred, -amount, 0)
+
+
+def _jpeg(img, rng):
+    quality = int(rng.integers(20, 90))
+    ok, buf = cv2.imencode(".jpg", img, [cv2.IMWRITE_JPEG_QUALITY, quality])
+    return cv2.imdecode(buf, cv2.IMREAD_UNCHANGED) if ok else img
+
+
+def acquisition(x, g, p_frame=0.2, p_markers=0.3, p_lines=0.15, p_sharpen=0.25, p_jpeg=0.3):
+    """What differs between hospitals beyond exposure: frames, burned-in markers, lines and tubes,
+    edge enhancement and JPEG compression; each picture gets each effect with its probability."""
+    rng = np.random.default_rng(int(torch.randint(0, 2**31 - 1, (1,), generator=g).item()))
+    out = x.clone()
+    for i in range(x.shape[0]):
+        effects = [f for f, p in ((_frame, p_frame), (_markers, p_markers), (_lines, p_lines)) if rng.random() < p]
+        sharpen, jpeg = rng.random() < p_sharpen, rng.random() < p_jpeg
+        if not (effects or sharpen or jpeg):
+            continue
+        img = np.ascontiguousarray((x[i].permute(1, 2, 0).numpy() * 255).round().astype(np.uint8))
+        for effect in effects:
+            effect(img, rng)
+        if sharpen:
+            img = _sharpen(img, rng)
+        if jpeg:
+            img = _jpeg(img, rng)
+        out[i] = torch.from_numpy(img.astype(np.float32) / 255).permute(2, 0, 1)
+    return out
+
+
+def train_batch(x, g, hflip=0.0, to_grey=0.0, hospital=False):
+    """hospital: also the acquisition effects above (the disease model, which must generalise across sites)."""
     x = geometry(x, g, hflip=hflip)
     x = resolution(x, g)
     x = exposure(x, g)
+    if hospital:
+        x = acquisition(x, g)
     x = blur_noise(x, g)
     if to_grey:
         x = greyscale(x, g, to_grey)
     return x
+
+
+def degraded_batch(x, g):
+    """Pictures made doubtful on purpose, for calibrating the gate's confidence: a small part
+    of the picture zoomed in, heavy blur, low contrast, strong noise, very low resolution."""
+    x = geometry(x, g, rotate=15.0, shift=0.15, scale=(1.2, 2.0), aspect=0.15)
+    x = resolution(x, g, p=0.7, smallest=24)
+    x = exposure(x, g, contrast=(0.35, 0.8), brightness=0.2, gamma=(0.6, 1.7))
+    return blur_noise(x, g, p_blur=0.5, max_sigma=3.0, max_noise=0.08)
 
 
 def shifted_batch(x, g):

@@ -48,15 +48,43 @@ def gate_xray_patients(data_dir):
         return {row["file"]: row["patient_id"] for row in csv.DictReader(f)}
 
 
+def adult_patients(data_dir):
+    with open(Path(data_dir) / "cxr-adult" / "labels.csv", newline="") as f:
+        return {row["file"]: row["patient_id"] for row in csv.DictReader(f)}
+
+
+# The adult set is small: a larger share of its patients validates, so that its figures mean something.
+ADULT_VALIDATION_FRACTION = 0.25
+
+
 def disease_records(data_dir, fraction=0.15, seed=7):
-    """(path, label index, is_validation, subtype) for the paediatric set; 0 NORMAL, 1 PNEUMONIA."""
+    """(path, label index, is_validation, population) for the disease model; 0 NORMAL, 1 PNEUMONIA.
+
+    Populations: "paediatric" (Kermany et al., split by patient as before) and "adult" (NIH
+    ChestX-ray14 sample, split by NIH patient id with ADULT_VALIDATION_FRACTION).
+    """
+    patients = adult_patients(data_dir) if (Path(data_dir) / "cxr-adult" / "labels.csv").exists() else {}
     out = []
     for row in read_manifest(data_dir):
-        if not row["path"].startswith("cxr-pneumonia/"):
-            continue
+        path = row["path"]
         label = 0 if row["label"] == "NORMAL" else 1
-        val = in_validation(patient_id(row["path"]), fraction, seed)
-        out.append((row["path"], label, val, row["category"]))
+        if path.startswith("cxr-pneumonia/"):
+            out.append((path, label, in_validation(patient_id(path), fraction, seed), "paediatric"))
+        elif path.startswith("cxr-adult/"):
+            key = patients.get(Path(path).name, path)
+            out.append((path, label, in_validation("adult:" + key, ADULT_VALIDATION_FRACTION, seed), "adult"))
+    return out
+
+
+def held_out_source_records(data_dir):
+    """(path, label index, collection) of gate/xray's NORMAL and PNEUMONIA films: collections the disease
+    model never trains on (nearly all pneumonia, mostly COVID-19), for a leave-source-out check."""
+    out = []
+    with open(Path(data_dir) / "gate" / "xray" / "labels.csv", newline="") as f:
+        for row in csv.DictReader(f):
+            if row["label"] in ("NORMAL", "PNEUMONIA"):
+                collection = row["file"].split("_")[0]
+                out.append((f"gate/xray/{row['file']}", int(row["label"] == "PNEUMONIA"), collection))
     return out
 
 

@@ -108,26 +108,38 @@ def expected_calibration_error(prob_positive, labels, bins=10):
     return float(ece)
 
 
-def operating_threshold(prob_sets, label_sets, min_sensitivity=0.95, min_specificity=0.90):
-    """A threshold in the middle of the region where every given validation view meets both floors.
+def constrained_threshold(views):
+    """One threshold for several validation views, each with its own floors.
 
-    Each view (clean validation, shifted validation) gives the interval of thresholds at
-    which it keeps sensitivity >= min_sensitivity and specificity >= min_specificity; the
-    threshold is the middle, in logit space, of their intersection, so that it sits away
-    from both edges of a saturated curve. When the views share no such interval, the
-    threshold is the one with the best worst-case Youden index over the views.
+    views: (prob_positive, labels, min_sensitivity, min_specificity) per view (a population
+    seen clean, the same population seen shifted, ...). Where every view meets its floors,
+    the threshold is the middle, in logit space, of that region: away from both edges of a
+    saturated curve. Where no threshold meets them all, it is the one whose worst shortfall
+    (floor minus rate, over every view and both floors) is smallest. Returns the threshold,
+    whether the floors were met, and the worst margin (negative: the largest shortfall).
     """
     grid = np.linspace(0.01, 0.99, 981)
-    ok = np.ones_like(grid, bool)
-    worst_j = np.full_like(grid, np.inf)
-    for p, y in zip(prob_sets, label_sets):
+    worst = np.full_like(grid, np.inf)
+    for p, y, min_sens, min_spec in views:
         p, y = np.asarray(p, float), np.asarray(y, int)
         sens = np.array([(p[y == 1] >= t).mean() for t in grid])
         spec = np.array([(p[y == 0] < t).mean() for t in grid])
-        ok &= (sens >= min_sensitivity) & (spec >= min_specificity)
-        worst_j = np.minimum(worst_j, sens + spec - 1)
+        worst = np.minimum(worst, np.minimum(sens - min_sens, spec - min_spec))
+    ok = worst >= 0
     if ok.any():
         logit = np.log(grid[ok] / (1 - grid[ok]))
-        mid = (logit.min() + logit.max()) / 2
-        return float(1 / (1 + math.exp(-mid))), True
-    return float(grid[int(np.argmax(worst_j))]), False
+        mid = 1 / (1 + math.exp(-(logit.min() + logit.max()) / 2))
+        at = int(np.argmin(np.abs(grid - mid)))
+        return float(mid), True, float(worst[at])
+    best = worst.max()
+    # Several thresholds may share the best margin: the middle one of them.
+    tied = np.flatnonzero(worst >= best - 1e-12)
+    at = int(tied[len(tied) // 2])
+    return float(grid[at]), False, float(worst[at])
+
+
+def operating_threshold(prob_sets, label_sets, min_sensitivity=0.95, min_specificity=0.90):
+    """constrained_threshold with the same floors for every view; (threshold, floors met)."""
+    threshold, feasible, _ = constrained_threshold(
+        [(p, y, min_sensitivity, min_specificity) for p, y in zip(prob_sets, label_sets)])
+    return threshold, feasible

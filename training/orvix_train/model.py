@@ -2,6 +2,10 @@
 
 Conv-BatchNorm-ReLU only (no ReLU6/Clip, no depthwise tricks), global average
 pooling and one linear layer giving logits. About 0.66 M parameters at width 12.
+
+With input_norm, each picture is first brought to zero mean and unit variance per
+channel (InstanceNormalization, which OpenCV's importer runs): exposure, contrast and
+processing curves differ between hospitals far more than anatomy does.
 """
 import torch.nn as nn
 
@@ -11,8 +15,9 @@ def _cbr(cin, cout, stride):
 
 
 class PlainNet(nn.Module):
-    def __init__(self, classes=2, width=12, dropout=0.3):
+    def __init__(self, classes=2, width=12, dropout=0.3, input_norm=False):
         super().__init__()
+        self.input_norm = nn.InstanceNorm2d(3, affine=False, eps=1e-3) if input_norm else nn.Identity()
         layers = _cbr(3, width, 2)
         channels = width
         for mult in (2, 4, 8, 16):
@@ -25,5 +30,5 @@ class PlainNet(nn.Module):
         self.fc = nn.Linear(channels, classes)
 
     def forward(self, x):
-        x = self.pool(self.features(x)).flatten(1)
+        x = self.pool(self.features(self.input_norm(x))).flatten(1)
         return self.fc(self.dropout(x))

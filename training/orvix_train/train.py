@@ -23,6 +23,8 @@ TASKS = {
     "disease": ("SickClassifier1", ("NORMAL", "PNEUMONIA"), "PNEUMONIA", (0.95, 0.90)),
     "gate": ("XRayClassifier1", ("other", "X-Ray"), "X-Ray", (0.995, 0.995)),
 }
+# The disease model's floors per population: one threshold must serve children and adults alike.
+POPULATION_FLOORS = {"paediatric": (0.96, 0.90), "adult": (0.90, 0.85)}
 
 
 def to_unit(batch_bgr):
@@ -45,7 +47,7 @@ def predict_logits(net, images, transform=None, seed=0, batch=128):
 
 
 def train(net, images, labels, sample_weights, class_weights, epochs, samples_per_epoch, seed, hflip, to_grey, log,
-          batch=32, lr=2e-3):
+          batch=32, lr=2e-3, hospital=False):
     torch.manual_seed(seed)
     g = torch.Generator().manual_seed(seed)
     opt = torch.optim.AdamW(net.parameters(), lr=lr, weight_decay=5e-4)
@@ -60,7 +62,7 @@ def train(net, images, labels, sample_weights, class_weights, epochs, samples_pe
         total, t0 = 0.0, time.time()
         for i in range(0, len(order), batch):
             idx = np.sort(order[i:i + batch])
-            x = augment.train_batch(to_unit(images[idx]), g, hflip=hflip, to_grey=to_grey)
+            x = augment.train_batch(to_unit(images[idx]), g, hflip=hflip, to_grey=to_grey, hospital=hospital)
             loss = F.cross_entropy(net(preprocess.normalise(x)), labels[idx], weight=cw)
             opt.zero_grad()
             loss.backward()
@@ -68,6 +70,24 @@ def train(net, images, labels, sample_weights, class_weights, epochs, samples_pe
             sched.step()
             total += loss.item() * len(idx)
         log(f"epoch {epoch + 1}/{epochs} loss {total / len(order):.4f} ({time.time() - t0:.0f} s)")
+
+
+def held_out_sources(net, args, temperature, pos_index, threshold):
+    """The disease model on collections it never saw (gate/xray: mostly COVID-19 adult pneumonia):
+    a leave-source-out check of sensitivity, and of specificity on the few normals there."""
+    records = data.held_out_source_records(args.data)
+    if not records:
+        return {}
+    images = np.asarray(data.load_cache(args.data, [r[0] for r in records], args.cache))
+    y = np.array([r[1] for r in records])
+    p = metrics.softmax(predict_logits(net, images), temperature)[:, pos_index]
+    out = {"all": _fmt(metrics.summary(p, y, threshold)) if len(set(y)) == 2 else None}
+    for collection in sorted({r[2] for r in records}):
+        m = np.array([r[2] == collection for r in records])
+        pos, neg = m & (y == 1), m & (y == 0)
+        out[collection] = {"pneumonia": int(pos.sum()), "called POSITIVE": int((p[pos] >= threshold).sum()),
+                           "normal": int(neg.sum()), "called NEGATIVE": int((p[neg] < threshold).sum())}
+    return out
 
 
 def _fmt(m):
@@ -97,9 +117,13 @@ def run(task, args, log):
     log(f"train {len(tr)} ({dict(zip(labels_out, counts.tolist()))}), validation {len(va)}")
 
     if task == "disease":
-        # Class imbalance (about 1 : 2.9) through the loss; every picture drawn equally often.
-        sample_w = np.ones(len(tr))
-        class_w = (counts.sum() / (2.0 * counts)).tolist()
+        # Every population x class cell drawn equally often: adults (few files) as often as children,
+        # NORMAL as often as PNEUMONIA; the loss is then unweighted.
+        cells = [f"{grp}/{lab}" for grp, lab in zip(groups[tr], labels[tr])]
+        sizes = {c: cells.count(c) for c in set(cells)}
+        log(f"cells {sizes}")
+        sample_w = np.array([1.0 / sizes[c] for c in cells])
+        class_w = [1.0, 1.0]
         hflip, to_grey = 0.0, 0.0
     else:
         # Balanced classes by sampling; adult radiographs (a different domain, few files) drawn more often.
@@ -109,23 +133,49 @@ def run(task, args, log):
         hflip, to_grey = 0.5, 0.3
 
     torch.manual_seed(args.seed)
-    net = PlainNet(classes=len(labels_out), width=args.width)
+    input_norm = task == "disease"
+    net = PlainNet(classes=len(labels_out), width=args.width, input_norm=input_norm)
     t0 = time.time()
-    epochs = args.epochs or (30 if task == "disease" else 14)
-    per_epoch = args.samples_per_epoch or (len(tr) if task == "disease" else 6000)
-    train(net, images[tr], labels[tr], sample_w, class_w, epochs, per_epoch, args.seed, hflip, to_grey, log)
-    train_seconds = time.time() - t0
+    epochs = args.epochs or (20 if task == "disease" else 14)
+    per_epoch = args.samples_per_epoch or 6000
+    checkpoint = Path(args.checkpoints or ".") / f"{name}.pt"
+    if task == "gate" and args.calibrate_only:
+        state = torch.load(checkpoint)
+        net = PlainNet(classes=len(labels_out), width=state["width"], input_norm=state.get("inputNorm", False))
+        net.load_state_dict(state["state_dict"])
+        epochs, train_seconds = state.get("epochs", 0), state.get("trainSeconds", 0)
+        log(f"calibrating the trained gate in {checkpoint}")
+    else:
+        train(net, images[tr], labels[tr], sample_w, class_w, epochs, per_epoch, args.seed, hflip, to_grey, log,
+              hospital=task == "disease")
+        train_seconds = time.time() - t0
 
     clean = predict_logits(net, images[va])
     shifted = np.concatenate([predict_logits(net, images[va], augment.shifted_batch, seed=s) for s in (1, 2)])
-    y, y2 = labels[va], np.concatenate([labels[va], labels[va]])
-    temperature = metrics.fit_temperature(clean, y)
+    y, y2, g2 = labels[va], np.concatenate([labels[va], labels[va]]), np.concatenate([groups[va], groups[va]])
+    if task == "gate":
+        # The gate separates its clean validation perfectly, so a temperature fitted there only sharpens.
+        # Fitted on clean and deliberately degraded views together, its confidence falls where a
+        # picture is doubtful.
+        degraded = np.concatenate([predict_logits(net, images[va], augment.degraded_batch, seed=s) for s in (3, 4)])
+        temperature = metrics.fit_temperature(np.concatenate([clean, degraded]), np.concatenate([y, y2]))
+    else:
+        temperature = metrics.fit_temperature(clean, y)
     p_clean = metrics.softmax(clean, temperature)[:, pos_index]
     p_shift = metrics.softmax(shifted, temperature)[:, pos_index]
-    threshold, feasible = metrics.operating_threshold([p_clean, p_shift], [y, y2], *floors)
-    if task == "gate" and not feasible:
-        threshold = 0.5
-    log(f"temperature {temperature:.3f}, threshold {threshold:.3f} (floors met on both views: {feasible})")
+    if task == "disease":
+        views = []
+        for grp, (min_sens, min_spec) in POPULATION_FLOORS.items():
+            views += [(p_clean[groups[va] == grp], y[groups[va] == grp], min_sens, min_spec),
+                      (p_shift[g2 == grp], y2[g2 == grp], min_sens, min_spec)]
+        threshold, feasible, margin = metrics.constrained_threshold(views)
+    else:
+        threshold, feasible = metrics.operating_threshold([p_clean, p_shift], [y, y2], *floors)
+        margin = None
+        if not feasible:
+            threshold = 0.5
+    log(f"temperature {temperature:.3f}, threshold {threshold:.3f} (floors met on every view: {feasible}, "
+        f"worst margin {margin})")
 
     result = {
         "model": name,
@@ -139,19 +189,30 @@ def run(task, args, log):
         "temperature": temperature,
         "threshold": threshold,
         "thresholdFloorsMet": feasible,
+        "thresholdWorstMargin": margin,
         "validation": _fmt(metrics.summary(p_clean, y, threshold)),
         "validationShifted": _fmt(metrics.summary(p_shift, y2, threshold)),
         "ece": {"beforeCalibration": metrics.expected_calibration_error(metrics.softmax(clean)[:, pos_index], y),
                 "afterCalibration": metrics.expected_calibration_error(p_clean, y)},
     }
+    if task == "disease":
+        result["perPopulation"] = {
+            grp: {"validation": _fmt(metrics.summary(p_clean[groups[va] == grp], y[groups[va] == grp], threshold)),
+                  "validationShifted": _fmt(metrics.summary(p_shift[g2 == grp], y2[g2 == grp], threshold))}
+            for grp in POPULATION_FLOORS}
+        result["heldOutSources"] = held_out_sources(net, args, temperature, pos_index, threshold)
     if task == "gate":
+        p_degraded = metrics.softmax(degraded, temperature)[:, pos_index]
+        result["degradedValidation"] = _fmt(metrics.summary(p_degraded, y2, threshold))
+        result["ece"]["degraded"] = metrics.expected_calibration_error(p_degraded, y2)
         per = {}
         for grp in sorted(set(groups[va])):
             m = groups[va] == grp
             accepted = int((p_clean[m] >= threshold).sum())
             per[grp] = {"n": int(m.sum()), "acceptedAsXRay": accepted, "rate": accepted / int(m.sum())}
         result["perCategory"] = per
-    log(json.dumps({k: result[k] for k in ("validation", "validationShifted")}, indent=1))
+    log(json.dumps({k: result[k] for k in ("validation", "validationShifted", "perPopulation", "heldOutSources")
+                    if k in result}, indent=1))
 
     decision = {"kind": "threshold", "label": positive, "threshold": threshold,
                 "otherwise": labels_out[1 - pos_index]}
@@ -161,8 +222,9 @@ def run(task, args, log):
         "architecture": f"PlainNet width {args.width}, {sum(p.numel() for p in net.parameters())} parameters",
         "data": "shared/data: Kermany et al. 2018 paediatric chest X-rays (CC BY 4.0)" +
                 ("; gate/xray adult chest X-rays; gate/other 24 categories; generated hard negatives"
-                 if task == "gate" else ""),
-        "split": f"patient-level, {args.val_fraction:.0%} validation, seed {args.split_seed}",
+                 if task == "gate" else "; NIH ChestX-ray14 adult sample (cxr-adult)"),
+        "split": f"patient-level, {args.val_fraction:.0%} validation, seed {args.split_seed}" +
+                 (f"; adults {data.ADULT_VALIDATION_FRACTION:.0%}" if task == "disease" else ""),
         "seed": args.seed,
         "epochs": epochs,
         "trainSeconds": round(train_seconds),
@@ -174,10 +236,14 @@ def run(task, args, log):
             "accuracy": result["validation"]["accuracy"],
         },
     }
-    if args.checkpoints:
+    if task == "disease":
+        provenance["validation"]["perPopulation"] = {
+            grp: {k: result["perPopulation"][grp]["validation"][k] for k in ("n", "auc", "sensitivity", "specificity")}
+            for grp in POPULATION_FLOORS}
+    if args.checkpoints and not (task == "gate" and args.calibrate_only):
         Path(args.checkpoints).mkdir(parents=True, exist_ok=True)
-        torch.save({"state_dict": net.state_dict(), "width": args.width, "labels": list(labels_out)},
-                   Path(args.checkpoints) / f"{name}.pt")
+        torch.save({"state_dict": net.state_dict(), "width": args.width, "labels": list(labels_out),
+                    "inputNorm": input_norm, "epochs": epochs, "trainSeconds": round(train_seconds)}, checkpoint)
     onnx_bytes = export.to_onnx_bytes(net)
     target = export.write_resource(args.models, name, onnx_bytes, labels_out, temperature, decision, provenance)
     check = va[:16]
@@ -188,7 +254,10 @@ def run(task, args, log):
     if args.results:
         Path(args.results).mkdir(parents=True, exist_ok=True)
         (Path(args.results) / f"{name}.json").write_text(json.dumps(result, indent=2) + "\n")
-        np.savez_compressed(Path(args.results) / f"{name}-validation.npz", p=p_clean, y=y, p_shift=p_shift, y_shift=y2)
+        extra = {"p_degraded": p_degraded} if task == "gate" else {}
+        np.savez_compressed(Path(args.results) / f"{name}-validation.npz", p=p_clean, y=y, p_shift=p_shift, y_shift=y2,
+                            group=groups[va], group_shift=g2,
+                            path=np.array([records[i][0] if i < len(records) else "generated" for i in va]), **extra)
     return result
 
 
@@ -208,6 +277,8 @@ def main(argv=None):
     ap.add_argument("--split-seed", type=int, default=7)
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--threads", type=int, default=2)
+    ap.add_argument("--calibrate-only", action="store_true",
+                    help="gate: recalibrate the trained checkpoint instead of training it again")
     args = ap.parse_args(argv)
     torch.set_num_threads(args.threads)
     start = time.time()

@@ -90,12 +90,44 @@ class Figures(unittest.TestCase):
         self.assertTrue(0.3 < t <= 0.7)
         self.assertAlmostEqual(t, 0.5, delta=0.05)  # the middle in logit space
 
+    def test_one_threshold_for_views_with_their_own_floors(self):
+        children = (np.array([0.1, 0.2, 0.6, 0.9]), np.array([0, 0, 1, 1]))
+        adults = (np.array([0.3, 0.5, 0.4, 0.8]), np.array([0, 0, 1, 1]))
+        # Children are met from 0.2 to 0.6; adults need 0.5 < t <= 0.8 for specificity 1, t <= 0.4 for
+        # sensitivity 1: nothing meets every floor, and the best worst shortfall is one adult missed.
+        t, feasible, margin = metrics.constrained_threshold([(*children, 1.0, 1.0), (*adults, 1.0, 1.0)])
+        self.assertFalse(feasible)
+        self.assertAlmostEqual(margin, -0.5)
+        self.assertTrue(0.2 < t <= 0.6, t)
+        t, feasible, margin = metrics.constrained_threshold([(*children, 1.0, 1.0), (*adults, 0.5, 0.5)])
+        self.assertTrue(feasible)
+        self.assertGreaterEqual(margin, 0.0)
+        self.assertTrue(0.3 < t <= 0.6, t)
+
+
+class EvaluationFolders(unittest.TestCase):
+    def test_populations_at_any_depth(self):
+        sys.path.insert(0, str(ROOT / "training"))
+        import evaluate
+        with tempfile.TemporaryDirectory() as tmp:
+            for sub in ("adult/NORMAL", "adult/PNEUMONIA", "sites/b/children/NORMAL", "sites/b/children/PNEUMONIA",
+                        "notes"):
+                (Path(tmp) / sub).mkdir(parents=True)
+            found = [(name, layout) for name, layout, _ in evaluate.find_populations(tmp)]
+            self.assertEqual(found, [("adult", "disease"), ("sites/b/children", "disease")])
+            (Path(tmp) / "X-Ray").mkdir()
+            (Path(tmp) / "other").mkdir()
+            with self.assertRaises(SystemExit):
+                evaluate.find_populations(tmp)
+
 
 class Augmentation(unittest.TestCase):
     def test_shapes_and_range_are_kept(self):
         g = torch.Generator().manual_seed(0)
         x = torch.rand(4, 3, 224, 224)
-        for fn in (lambda b: augment.train_batch(b, g, hflip=0.5, to_grey=0.5), lambda b: augment.shifted_batch(b, g)):
+        for fn in (lambda b: augment.train_batch(b, g, hflip=0.5, to_grey=0.5),
+                   lambda b: augment.train_batch(b, g, hospital=True), lambda b: augment.shifted_batch(b, g),
+                   lambda b: augment.degraded_batch(b, g)):
             y = fn(x.clone())
             self.assertEqual(y.shape, x.shape)
             self.assertGreaterEqual(float(y.min()), 0.0)
@@ -141,7 +173,7 @@ class ShippedModelParity(unittest.TestCase):
             if meta["provenance"].get("fixture"):
                 self.skipTest("the shipped models are still the fixtures")
             ckpt = torch.load(checkpoints / f"{name}.pt")
-            net = PlainNet(classes=len(ckpt["labels"]), width=ckpt["width"])
+            net = PlainNet(classes=len(ckpt["labels"]), width=ckpt["width"], input_norm=ckpt.get("inputNorm", False))
             net.load_state_dict(ckpt["state_dict"])
             for path in pictures:
                 expected = torch_probabilities(net, path, meta["output"]["temperature"])
