@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
-#include "orvix/MobileNetV2.h"
 #include "orvix/SickClassifier1.h"
 #include "orvix/XRayClassifier1.h"
 
@@ -26,20 +25,6 @@ public:
     }
     mutable std::map<std::string, int> asked;
 };
-
-TEST(ClassifierInput, OffersExactlyTheImageFeature) {
-    XRayClassifier1Input input(grey(10));
-    EXPECT_EQ(input.featureNames(), std::set<std::string>{"image"});
-    EXPECT_FALSE(input.featureValueForName("Image"));
-    EXPECT_FALSE(input.featureValueForName(""));
-    auto value = input.featureValueForName("image");
-    ASSERT_TRUE(value);
-    ASSERT_EQ(value->type(), FeatureValue::Type::PixelBuffer);
-    EXPECT_EQ(value->imageBufferValue()->width(), 224);
-
-    MobileNetV2Input other(grey(10));
-    EXPECT_EQ(other.featureNames(), std::set<std::string>{"image"});
-}
 
 TEST(ClassifierOutput, ReadsEachFeatureOnceAndCaches) {
     auto provider = std::make_shared<CountingProvider>();

@@ -41,94 +41,70 @@ protected:
     test::TempDir dir_;
 };
 
-TEST_F(DicomTest, EightBitWithAnIdentityWindowKeepsTheValues) {
-    DicomSpec spec{.width = 256, .height = 4, .window = std::pair{128.0, 256.0}};
-    spec.samples = ramp(256, 4, 0, 255);
-    auto image = decodeFile(spec);
-    ASSERT_TRUE(image) << image.error().message;
-    EXPECT_EQ(image->pixelWidth(), 256);
-    EXPECT_EQ(image->pixelHeight(), 4);
-    for (int x : {0, 1, 77, 128, 254, 255}) EXPECT_EQ(grey(image.value(), x, 2), x);
+std::vector<std::uint16_t> join(std::vector<std::uint16_t> a, const std::vector<std::uint16_t>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
-TEST_F(DicomTest, MonochromeOneIsInvertedSoBoneIsBright) {
-    DicomSpec spec{.width = 64, .height = 4, .photometric = "MONOCHROME1"};
-    spec.samples = ramp(64, 4, 0, 255);
-    auto image = decodeFile(spec);
-    ASSERT_TRUE(image) << image.error().message;
-    EXPECT_GT(grey(image.value(), 0, 0), 250);   // stored 0 = white in MONOCHROME1
-    EXPECT_LT(grey(image.value(), 63, 0), 5);
-}
-
-TEST_F(DicomTest, TwelveBitDataThroughItsWindow) {
-    DicomSpec spec{.width = 101, .height = 2, .bitsAllocated = 16, .bitsStored = 12,
-                   .window = std::pair{2000.0, 1000.0}};
-    spec.samples = ramp(101, 2, 0, 4000);  // 40 per column
-    auto image = decodeFile(spec);
-    ASSERT_TRUE(image) << image.error().message;
-    EXPECT_EQ(grey(image.value(), 0, 0), 0);      // 0, far below the window
-    EXPECT_EQ(grey(image.value(), 37, 0), 0);     // 1480, just below it
-    EXPECT_NEAR(grey(image.value(), 50, 0), 128, 1);  // 2000, the centre
-    EXPECT_EQ(grey(image.value(), 63, 0), 255);   // 2520, above it
-}
-
-TEST_F(DicomTest, SixteenBitWithoutWindowUsesMinMax) {
-    DicomSpec spec{.width = 11, .height = 2, .bitsAllocated = 16, .bitsStored = 16};
-    spec.samples = ramp(11, 2, 1000, 61000);
-    auto image = decodeFile(spec);
-    ASSERT_TRUE(image) << image.error().message;
-    EXPECT_EQ(grey(image.value(), 0, 0), 0);
-    EXPECT_EQ(grey(image.value(), 10, 0), 255);
-    EXPECT_NEAR(grey(image.value(), 5, 0), 128, 1);
-}
-
-TEST_F(DicomTest, ModalityLutComesBeforeTheWindow) {
-    // Stored 0..1000 with slope 2, intercept -1000 gives -1000..1000; the window is in those units.
-    DicomSpec spec{.width = 11, .height = 2, .bitsAllocated = 16, .bitsStored = 16,
-                   .window = std::pair{0.0, 2001.0}, .rescale = std::pair{2.0, -1000.0}};
-    spec.samples = ramp(11, 2, 0, 1000);
-    auto image = decodeFile(spec);
-    ASSERT_TRUE(image) << image.error().message;
-    EXPECT_EQ(grey(image.value(), 0, 0), 0);
-    EXPECT_NEAR(grey(image.value(), 5, 0), 128, 1);  // stored 500 -> 0
-    EXPECT_EQ(grey(image.value(), 10, 0), 255);
-}
-
-TEST_F(DicomTest, SigmoidVoiFunctionIsHonoured) {
-    DicomSpec linear{.width = 101, .height = 2, .bitsAllocated = 16, .bitsStored = 12,
-                     .window = std::pair{2000.0, 2000.0}};
-    linear.samples = ramp(101, 2, 0, 4000);
-    DicomSpec sigmoid = linear;
-    sigmoid.voiLutFunction = "SIGMOID";
-    auto a = decodeFile(linear, "linear.dcm");
-    auto b = decodeFile(sigmoid, "sigmoid.dcm");
-    ASSERT_TRUE(a && b);
-    EXPECT_NEAR(grey(b.value(), 50, 0), 128, 2);  // both pass the centre at mid grey
-    // Outside the linear window (1000..3000) the sigmoid still grades: 255 / (1 + e^(-4 (x - c) / w)).
-    EXPECT_EQ(grey(a.value(), 80, 0), 255);         // 3200
-    EXPECT_NEAR(grey(b.value(), 80, 0), 234, 2);
-    EXPECT_EQ(grey(a.value(), 20, 0), 0);           // 800
-    EXPECT_NEAR(grey(b.value(), 20, 0), 21, 2);
-}
-
-TEST_F(DicomTest, RleCompressedDecodesLikeUncompressed) {
-    DicomSpec spec{.width = 64, .height = 8, .window = std::pair{128.0, 256.0}};
-    spec.samples = ramp(64, 8, 10, 240);
-    auto plain = decodeFile(spec, "plain.dcm");
-    spec.rle = true;
-    auto rle = decodeFile(spec, "rle.dcm");
-    ASSERT_TRUE(rle) << rle.error().message;
-    ASSERT_TRUE(plain);
-    EXPECT_EQ(cv::norm(plain->pixels(), rle->pixels(), cv::NORM_INF), 0.0);
-}
-
-TEST_F(DicomTest, MultiFrameUsesTheFirstFrame) {
-    DicomSpec spec{.width = 8, .height = 8, .frames = 2, .window = std::pair{128.0, 256.0}};
-    spec.samples.assign(64, 20);
-    spec.samples.insert(spec.samples.end(), 64, 230);
-    auto image = decodeFile(spec);
-    ASSERT_TRUE(image) << image.error().message;
-    EXPECT_EQ(grey(image.value(), 4, 4), 20);
+// Each case is checked on every row at the probed columns, once as written and once RLE-compressed.
+TEST_F(DicomTest, GreyLevelsFollowTheLookUpTables) {
+    struct Probe {
+        int x, grey, tolerance;
+    };
+    struct Case {
+        const char* name;
+        DicomSpec spec;
+        std::vector<Probe> probes;
+    };
+    const std::pair<double, double> identity{128.0, 256.0};
+    const Case cases[] = {
+        {"8 bit, identity window", {.width = 256, .height = 4, .window = identity, .samples = ramp(256, 4, 0, 255)},
+         {{0, 0, 0}, {1, 1, 0}, {77, 77, 0}, {128, 128, 0}, {254, 254, 0}, {255, 255, 0}}},
+        {"MONOCHROME1 is inverted so bone is bright",
+         {.width = 64, .height = 4, .photometric = "MONOCHROME1", .samples = ramp(64, 4, 0, 255)},
+         {{0, 255, 4}, {63, 0, 4}}},
+        // 40 per column: 0 far below the window, 1480 just below it, 2000 its centre, 2520 above it.
+        {"12 bit through its window",
+         {.width = 101, .height = 2, .bitsAllocated = 16, .bitsStored = 12, .window = std::pair{2000.0, 1000.0},
+          .samples = ramp(101, 2, 0, 4000)},
+         {{0, 0, 0}, {37, 0, 0}, {50, 128, 1}, {63, 255, 0}}},
+        {"16 bit without a window uses min and max",
+         {.width = 11, .height = 2, .bitsAllocated = 16, .bitsStored = 16, .samples = ramp(11, 2, 1000, 61000)},
+         {{0, 0, 0}, {5, 128, 1}, {10, 255, 0}}},
+        // Stored 0..1000 with slope 2, intercept -1000 gives -1000..1000; the window is in those units.
+        {"modality LUT before the window",
+         {.width = 11, .height = 2, .bitsAllocated = 16, .bitsStored = 16, .window = std::pair{0.0, 2001.0},
+          .rescale = std::pair{2.0, -1000.0}, .samples = ramp(11, 2, 0, 1000)},
+         {{0, 0, 0}, {5, 128, 1}, {10, 255, 0}}},
+        // 800 and 3200 lie outside the linear window 1000..3000; the sigmoid still grades them:
+        // 255 / (1 + e^(-4 (x - c) / w)).
+        {"linear window",
+         {.width = 101, .height = 2, .bitsAllocated = 16, .bitsStored = 12, .window = std::pair{2000.0, 2000.0},
+          .samples = ramp(101, 2, 0, 4000)},
+         {{20, 0, 0}, {50, 128, 1}, {80, 255, 0}}},
+        {"sigmoid VOI function",
+         {.width = 101, .height = 2, .bitsAllocated = 16, .bitsStored = 12, .window = std::pair{2000.0, 2000.0},
+          .voiLutFunction = "SIGMOID", .samples = ramp(101, 2, 0, 4000)},
+         {{20, 21, 2}, {50, 128, 2}, {80, 234, 2}}},
+        {"multi-frame uses the first frame",
+         {.width = 8, .height = 8, .frames = 2, .window = identity, .samples = join(ramp(8, 8, 20, 20), ramp(8, 8, 230, 230))},
+         {{4, 20, 0}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto image = decodeFile(c.spec, "plain.dcm");
+        ASSERT_TRUE(image) << image.error().message;
+        EXPECT_EQ(image->pixelWidth(), c.spec.width);
+        EXPECT_EQ(image->pixelHeight(), c.spec.height);
+        for (const Probe& p : c.probes)
+            for (int y = 0; y < c.spec.height; ++y)
+                EXPECT_NEAR(grey(image.value(), p.x, y), p.grey, p.tolerance) << "x " << p.x << ", y " << y;
+        DicomSpec rle = c.spec;
+        rle.rle = true;
+        auto compressed = decodeFile(rle, "rle.dcm");
+        ASSERT_TRUE(compressed) << compressed.error().message;
+        EXPECT_EQ(cv::norm(image->pixels(), compressed->pixels(), cv::NORM_INF), 0.0) << "RLE differs";
+    }
 }
 
 TEST_F(DicomTest, RgbSecondaryCaptureKeepsItsColours) {
@@ -138,19 +114,6 @@ TEST_F(DicomTest, RgbSecondaryCaptureKeepsItsColours) {
     ASSERT_TRUE(image) << image.error().message;
     EXPECT_EQ(image->pixels().at<cv::Vec3b>(0, 0), cv::Vec3b(0, 0, 255));
     EXPECT_EQ(image->pixels().at<cv::Vec3b>(0, 1), cv::Vec3b(255, 0, 0));
-}
-
-TEST_F(DicomTest, BareDataSetWithoutPreambleOrExtensionIsRecognised) {
-    DicomSpec spec{.width = 16, .height = 16, .window = std::pair{128.0, 256.0}, .preamble = false};
-    spec.samples.assign(256, 99);
-    test::writeDicom(dir_ / "IM0001", spec);
-    EXPECT_TRUE(isDicomFile(dir_ / "IM0001"));
-    auto bytes = readWholeFile(dir_ / "IM0001");
-    ASSERT_TRUE(bytes);
-    EXPECT_FALSE(hasDicomPreamble(bytes.value()));
-    auto image = decodeImage(bytes.value());
-    ASSERT_TRUE(image) << image.error().message;
-    EXPECT_EQ(grey(image.value(), 3, 3), 99);
 }
 
 TEST_F(DicomTest, DicomWithoutImageAndCorruptFilesAreNotDecodable) {
@@ -182,16 +145,21 @@ TEST_F(DicomTest, ElementDeclaredLongerThanTheFileIsRefused) {
     EXPECT_NE(image.error().message.find("DICOM"), std::string::npos) << image.error().message;
 }
 
-TEST_F(DicomTest, ImportKeepsTheFileNameAndNoPatientDataReachesTheReport) {
+TEST_F(DicomTest, BareDataSetIsImportedUnderItsNameAndNoPatientDataReachesTheReport) {
     DicomSpec spec{.width = 32, .height = 32, .window = std::pair{128.0, 256.0}, .preamble = false};
     spec.samples.assign(32 * 32, 200);
-    test::writeDicom(dir_ / "1.2.840.113619", spec);
+    test::writeDicom(dir_ / "1.2.840.113619", spec);  // a bare data set: no preamble, no extension
+    EXPECT_TRUE(isDicomFile(dir_ / "1.2.840.113619"));
+    auto bytes = readWholeFile(dir_ / "1.2.840.113619");
+    ASSERT_TRUE(bytes);
+    EXPECT_FALSE(hasDicomPreamble(bytes.value()));
     DiagnosisState state = test::fixtureState();
     setConsoleStream(nullptr);
     auto result = importImage(ImporterOutcome::success(dir_ / "1.2.840.113619"), state);
     setConsoleStream(&std::cout);
     ASSERT_EQ(result.status, ImportStatus::Analysed) << result.message;
     EXPECT_EQ(state.fileName.get(), "1.2.840.113619");
+    EXPECT_EQ(grey(state.img.get(), 3, 3), 200);
     EXPECT_EQ(state.fullText.get().find("Test^Patient"), std::string::npos);
     EXPECT_EQ(state.fullText.get().find("ORVIX-TEST"), std::string::npos);
 }

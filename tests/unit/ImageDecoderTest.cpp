@@ -75,17 +75,10 @@ TEST(DecodeImage, JpegExifOrientationIsHonoured) {
     EXPECT_LT(pixelAt(image.value(), 10, 55)[0], 50);
 }
 
-TEST(DecodeImage, RefusesWhatIsNoPicture) {
+TEST(DecodeImage, RefusesWhatIsNoPicture) {  // cut pictures: FormatsTest
     EXPECT_FALSE(decodeImage({}));
     const std::string text = "this is a text file named scan.png";
     EXPECT_FALSE(decodeImage(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())));
-    auto png = encode(".png", test::solid(64, 64, cv::Scalar(1, 2, 3)));
-    png.resize(png.size() / 2);
-    auto truncated = decodeImage(png);
-    // A truncated PNG either fails or decodes partially; it must never crash.
-    if (truncated) {
-        EXPECT_EQ(truncated->pixelWidth(), 64);
-    }
 }
 
 TEST(DecodeImage, RefusesPicturesOverThePixelLimitFromTheHeader) {
@@ -129,12 +122,6 @@ TEST(ReadWholeFile, RefusesMissingFilesDirectoriesPipesAndOversizedFiles) {
     auto fits = readWholeFile(dir / "big.bin", 2048);
     ASSERT_TRUE(fits);
     EXPECT_EQ(fits->size(), 2048u);
-}
-
-TEST(DecodableExtensions, ListsTheFormatsTheDecoderReads) {
-    const auto& ext = decodableExtensions();
-    for (const std::string e : {"png", "jpg", "jpeg", "bmp", "tif", "tiff", "webp", "pgm", "ppm"})
-        EXPECT_NE(std::find(ext.begin(), ext.end(), e), ext.end()) << e;
 }
 
 }  // namespace
