@@ -71,18 +71,5 @@ TEST(HostileInputs, EachGivesItsOutcomeAndLeavesThePreviousPictureOtherwise) {
     EXPECT_EQ(checked, static_cast<int>(expected.size()));
 }
 
-TEST(HostileInputs, FileDeletedBetweenChoiceAndReadIsUnreadable) {
-    test::TempDir dir;
-    const auto file = test::writePicture(dir / "chosen.png", test::solid(8, 8, cv::Scalar(1, 2, 3)));
-    const auto outcome = ImporterOutcome::success(file);
-    std::filesystem::remove(file);
-    DiagnosisState state = test::fixtureState();
-    setDiagnosticStream(nullptr);
-    const auto result = importImage(outcome, state);
-    setDiagnosticStream(&std::cerr);
-    EXPECT_EQ(result.status, ImportStatus::Unreadable);
-    EXPECT_EQ(state.fileName.get(), "");
-}
-
 }  // namespace
 }  // namespace orvix

@@ -19,13 +19,35 @@ std::vector<std::string> entries(const std::filesystem::path& dir) {
     return names;
 }
 
-TEST(SaveReport, BeforeAnyImportWritesAnEmptyOutputTxtAndRaisesTheMessage) {
-    test::TempDir docs;
+// A record whose report of scan.png was saved once in dir and whose message was dismissed.
+DiagnosisState savedOnce(const std::filesystem::path& dir) {
     DiagnosisState state = test::fixtureState();
-    ASSERT_TRUE(saveReport(state, docs.path()));
+    state.fileName = "scan.png";
+    state.fullText = "old report";
+    EXPECT_TRUE(saveReport(state, dir));
+    state.showAlert = false;
+    state.fullText = std::string(256 * 1024, 'n');
+    return state;
+}
+
+// A failed save says which file, keeps the old one whole, leaves no temporary file and raises no message.
+void expectOldReportKept(const Status& saved, const std::filesystem::path& dir, const DiagnosisState& state,
+                         const std::string& reason) {
+    ASSERT_FALSE(saved);
+    EXPECT_NE(saved.error().message.find("output_scan.png.txt"), std::string::npos) << saved.error().message;
+    EXPECT_NE(saved.error().message.find(reason), std::string::npos) << saved.error().message;
+    EXPECT_EQ(test::readBytes(dir / "output_scan.png.txt"), "old report");
+    EXPECT_EQ(entries(dir), std::vector<std::string>{"output_scan.png.txt"});
+    EXPECT_FALSE(state.showAlert.get());
+}
+
+TEST(SaveReport, BeforeAnyImportWritesAnEmptyOutputTxtInADirectoryItCreates) {
+    test::TempDir home;
+    DiagnosisState state = test::fixtureState();
+    ASSERT_TRUE(saveReport(state, home / "Documents"));
     EXPECT_TRUE(state.showAlert.get());
-    EXPECT_EQ(entries(docs.path()), std::vector<std::string>{"output_.txt"});
-    EXPECT_EQ(test::readBytes(docs / "output_.txt"), "");
+    EXPECT_EQ(entries(home / "Documents"), std::vector<std::string>{"output_.txt"});
+    EXPECT_EQ(test::readBytes(home / "Documents" / "output_.txt"), "");
 }
 
 TEST(SaveReport, WritesTheEditedTextAsUtf8UnderTheFullFileName) {
@@ -40,24 +62,10 @@ TEST(SaveReport, WritesTheEditedTextAsUtf8UnderTheFullFileName) {
     EXPECT_EQ(test::readBytes(docs / "output_Lungen Aufnahme ü.jpeg.txt"), "second version");
 }
 
-TEST(SaveReport, CreatesAMissingDocumentsDirectory) {
-    test::TempDir home;
-    DiagnosisState state = test::fixtureState();
-    state.fullText = "x";
-    ASSERT_TRUE(saveReport(state, home / "Documents"));
-    EXPECT_EQ(test::readBytes(home / "Documents" / "output_.txt"), "x");
-}
-
-TEST(SaveReport, FailedWriteKeepsTheOldFileAndChangesNoState) {
+TEST(SaveReport, WriteCutShortKeepsTheOldFileAndChangesNoState) {
     test::TempDir docs;
-    DiagnosisState state = test::fixtureState();
-    state.fileName = "scan.png";
-    state.fullText = "old report";
-    ASSERT_TRUE(saveReport(state, docs.path()));
-    state.showAlert = false;
-
+    DiagnosisState state = savedOnce(docs.path());
     // A file-size limit makes the write fail part way, also for root.
-    state.fullText = std::string(64 * 1024, 'n');
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
     ::getrlimit(RLIMIT_FSIZE, &old);
@@ -67,20 +75,14 @@ TEST(SaveReport, FailedWriteKeepsTheOldFileAndChangesNoState) {
     const Status saved = saveReport(state, docs.path());
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
-
-    ASSERT_FALSE(saved);
-    EXPECT_NE(saved.error().message.find("output_scan.png.txt"), std::string::npos) << saved.error().message;
-    EXPECT_EQ(test::readBytes(docs / "output_scan.png.txt"), "old report");
-    EXPECT_EQ(entries(docs.path()), std::vector<std::string>{"output_scan.png.txt"}) << "no temporary file left";
-    EXPECT_FALSE(state.showAlert.get());
+    expectOldReportKept(saved, docs.path(), state, "");
 }
 
 TEST(SaveReport, NameTooLongForTheFileSystemFailsCleanly) {
     test::TempDir docs;
     DiagnosisState state = test::fixtureState();
     state.fileName = std::string(250, 'a') + ".png";  // 265 bytes with "output_" and ".txt"
-    auto saved = saveReport(state, docs.path());
-    ASSERT_FALSE(saved);
+    ASSERT_FALSE(saveReport(state, docs.path()));
     EXPECT_TRUE(entries(docs.path()).empty());
 }
 
@@ -105,18 +107,8 @@ TEST(SaveReport, FullDiskKeepsTheOldFileAndLeavesNoPartialFile) {
     test::TempDir dir;
     ScopedTmpfs disk(dir / "small", "size=64k");
     if (!disk.mounted()) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
-    DiagnosisState state = test::fixtureState();
-    state.fileName = "scan.png";
-    state.fullText = "old report";
-    ASSERT_TRUE(saveReport(state, dir / "small"));
-    state.showAlert = false;
-    state.fullText = std::string(256 * 1024, 'x');
-    const Status saved = saveReport(state, dir / "small");
-    ASSERT_FALSE(saved);
-    EXPECT_NE(saved.error().message.find("No space left"), std::string::npos) << saved.error().message;
-    EXPECT_EQ(test::readBytes(dir / "small" / "output_scan.png.txt"), "old report");
-    EXPECT_EQ(entries(dir / "small"), std::vector<std::string>{"output_scan.png.txt"});
-    EXPECT_FALSE(state.showAlert.get());
+    DiagnosisState state = savedOnce(dir / "small");
+    expectOldReportKept(saveReport(state, dir / "small"), dir / "small", state, "No space left");
 }
 
 TEST(SaveReport, ReadOnlyDirectoryFailsAndSaysWhy) {
