@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include "TestSupport.h"
 #include "orvix/ImageDecoder.h"
@@ -14,31 +13,7 @@ using test::encode;
 
 cv::Vec3b pixelAt(const Image& image, int x, int y) { return image.pixels().at<cv::Vec3b>(y, x); }
 
-TEST(DecodeImage, CommonFormatsBecomeEightBitBgr) {
-    const cv::Mat picture = test::solid(40, 30, cv::Scalar(10, 120, 230));
-    for (const std::string ext : {".png", ".bmp", ".tiff", ".webp", ".ppm", ".jpg"}) {
-        SCOPED_TRACE(ext);
-        auto image = decodeImage(encode(ext, picture, ext == ".webp" ? std::vector<int>{cv::IMWRITE_WEBP_QUALITY, 101}
-                                                                      : std::vector<int>{}));
-        ASSERT_TRUE(image) << image.error().message;
-        EXPECT_EQ(image->pixels().type(), CV_8UC3);
-        EXPECT_EQ(image->pixelWidth(), 40);
-        EXPECT_EQ(image->pixelHeight(), 30);
-        const cv::Vec3b px = pixelAt(image.value(), 20, 15);
-        EXPECT_NEAR(px[0], 10, 4);
-        EXPECT_NEAR(px[2], 230, 4);
-    }
-}
-
-TEST(DecodeImage, GreyAndSixteenBitPicturesAreExpandedAndScaled) {
-    cv::Mat grey16(8, 8, CV_16UC1, cv::Scalar(65535));
-    grey16(cv::Rect(0, 0, 4, 8)).setTo(257 * 100);
-    auto image = decodeImage(encode(".png", grey16));
-    ASSERT_TRUE(image);
-    ASSERT_TRUE(image->isGrey()) << "grey stays one channel";
-    EXPECT_EQ(image->pixels().at<std::uint8_t>(0, 0), 100);
-    EXPECT_EQ(image->pixels().at<std::uint8_t>(0, 7), 255);
-}
+// Decoded pixels of every offered format, and cut files: FormatsTest.
 
 TEST(DecodeImage, TransparencyIsCompositedOnWhite) {
     cv::Mat bgra(4, 4, CV_8UC4, cv::Scalar(0, 0, 0, 0));  // fully transparent black
@@ -49,33 +24,7 @@ TEST(DecodeImage, TransparencyIsCompositedOnWhite) {
     EXPECT_EQ(pixelAt(image.value(), 0, 0), cv::Vec3b(0, 0, 255));
 }
 
-// A JPEG whose pixels are stored sideways with EXIF orientation 6 (rotate 90 degrees clockwise to view).
-std::vector<std::uint8_t> jpegWithOrientation(const cv::Mat& stored, std::uint16_t orientation) {
-    auto jpeg = encode(".jpg", stored, {cv::IMWRITE_JPEG_QUALITY, 100});
-    // APP1 Exif segment, little-endian TIFF with one IFD entry (0x0112 Orientation, SHORT, 1).
-    const std::uint8_t body[] = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0,
-                                 1,   0,   0,   0,   static_cast<std::uint8_t>(orientation), 0, 0, 0, 0, 0, 0, 0};
-    const std::uint16_t length = sizeof body + 2;
-    std::vector<std::uint8_t> segment = {0xFF, 0xE1, static_cast<std::uint8_t>(length >> 8),
-                                         static_cast<std::uint8_t>(length & 0xFF)};
-    segment.insert(segment.end(), std::begin(body), std::end(body));
-    jpeg.insert(jpeg.begin() + 2, segment.begin(), segment.end());
-    return jpeg;
-}
-
-TEST(DecodeImage, JpegExifOrientationIsHonoured) {
-    cv::Mat stored = test::solid(60, 20, cv::Scalar(0, 0, 0));  // wide as stored
-    stored(cv::Rect(0, 0, 30, 20)).setTo(cv::Scalar(255, 255, 255));  // left half white
-    auto image = decodeImage(jpegWithOrientation(stored, 6));
-    ASSERT_TRUE(image) << image.error().message;
-    EXPECT_EQ(image->pixelWidth(), 20);  // tall when viewed
-    EXPECT_EQ(image->pixelHeight(), 60);
-    // Rotating clockwise puts the stored left half on top.
-    EXPECT_GT(pixelAt(image.value(), 10, 5)[0], 200);
-    EXPECT_LT(pixelAt(image.value(), 10, 55)[0], 50);
-}
-
-TEST(DecodeImage, RefusesWhatIsNoPicture) {  // cut pictures: FormatsTest
+TEST(DecodeImage, RefusesWhatIsNoPicture) {
     EXPECT_FALSE(decodeImage({}));
     const std::string text = "this is a text file named scan.png";
     EXPECT_FALSE(decodeImage(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())));

@@ -124,20 +124,6 @@ TEST_F(ImportRunTest, AStageThatFailsGivesNoLabelOfItsOwnForThisPicture) {
               std::string::npos) << diag;
 }
 
-TEST_F(ImportRunTest, SecondImportReplacesEverythingAndHidesTheSavedMessage) {
-    const auto a = test::writePicture(dir_ / "a.png", test::solid(20, 20, cv::Scalar(220, 220, 220)));
-    const auto b = test::writePicture(dir_ / "b.jpg", test::solid(20, 20, cv::Scalar(20, 20, 160)));
-    importImage(ImporterOutcome::success(a), state_);
-    state_.fullText = "edited by the user";
-    state_.showAlert = true;
-    importImage(ImporterOutcome::success(b), state_);
-    EXPECT_EQ(state_.fileName.get(), "b.jpg");
-    EXPECT_EQ(state_.classificationLabel2.get(), "other");
-    EXPECT_EQ(state_.classificationLabel.get(), "PNEUMONIA");
-    EXPECT_EQ(state_.fullText.get().rfind("Tested File Name: b.jpg\n", 0), 0u);
-    EXPECT_FALSE(state_.showAlert.get());
-}
-
 TEST(FileUrl, PercentEncodesWhatAPathCannotHoldAndKeepsTheLastComponent) {
     const std::pair<std::string, std::string> cases[] = {
         {"/home/ana/My Scan.png", "file:///home/ana/My%20Scan.png"},

@@ -5,8 +5,6 @@
 #include "orvix/ImagePreparation.h"
 #include "orvix/Model.h"
 #include "orvix/ModelMetadata.h"
-#include "orvix/ResourceLocator.h"
-#include "orvix/SickClassifier1.h"
 
 namespace orvix {
 namespace {
@@ -94,18 +92,6 @@ TEST(ModelLoad, RefusesDamagedOrMismatchedResources) {
     auto swapped = Model::load(other);
     ASSERT_FALSE(swapped);
     EXPECT_NE(swapped.error().message.find("does not match the resource name"), std::string::npos);
-}
-
-TEST(ResourceLookup, OverrideDirectoryComesFirstAndMissingResourceListsTheSearch) {
-    test::ScopedEnv env("ORVIX_MODEL_DIR", test::fixtureModels().string());
-    auto url = SickClassifier1::modelResourceURL();
-    ASSERT_TRUE(url);
-    EXPECT_EQ(*url, test::fixtureModels() / "SickClassifier1.mlmodelc");
-
-    auto missing = urlForResource("NoSuchModel", "mlmodelc");
-    ASSERT_FALSE(missing);
-    EXPECT_NE(missing.error().message.find("NoSuchModel.mlmodelc"), std::string::npos);
-    EXPECT_NE(missing.error().message.find(test::fixtureModels().string()), std::string::npos);
 }
 
 TEST(PixelBufferToTensor, AppliesTheMetadataContractPlanarRgb) {
