@@ -90,12 +90,13 @@ Result<cv::Mat> decodeWithOpenCv(std::span<const std::uint8_t> bytes, PictureFor
         try {
             decoded = cv::imdecode(raw, cv::IMREAD_UNCHANGED);
         } catch (const cv::Exception& e) {
-            return Error{"damaged " + std::string(formatName(format)) + " data: " + e.err};
+            return Error{"damaged or unsupported " + std::string(formatName(format)) + " data: " + e.err};
         }
         why = capture.reason();
     }
     if (decoded.empty())
-        return Error{"damaged " + std::string(formatName(format)) + " data" + (why.empty() ? "" : ": " + why)};
+        return Error{"damaged or unsupported " + std::string(formatName(format)) + " data" +
+                     (why.empty() ? "" : ": " + why)};
     return decoded;
 }
 

@@ -28,6 +28,7 @@ const char* statusName(ImportStatus s) {
         case ImportStatus::Analysed: return "ok";
         case ImportStatus::Undecodable: return "undecodable";
         case ImportStatus::Unreadable: return "unreadable";
+        case ImportStatus::Unclassified: return "unclassified";
         case ImportStatus::ImporterFailed: return "importer failed";
     }
     return "?";
