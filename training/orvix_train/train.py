@@ -143,7 +143,10 @@ def run(task, args, log):
         state = torch.load(checkpoint)
         net = PlainNet(classes=len(labels_out), width=state["width"], input_norm=state.get("inputNorm", False))
         net.load_state_dict(state["state_dict"])
-        epochs, train_seconds = state.get("epochs", 0), state.get("trainSeconds", 0)
+        # Checkpoints from before they recorded it: the training figures of the resource being recalibrated.
+        before = json.loads((Path(args.models) / f"{name}.mlmodelc" / "metadata.json").read_text())["provenance"]
+        epochs = state.get("epochs", before.get("epochs", 0))
+        train_seconds = state.get("trainSeconds", before.get("trainSeconds", 0))
         log(f"calibrating the trained gate in {checkpoint}")
     else:
         train(net, images[tr], labels[tr], sample_w, class_w, epochs, per_epoch, args.seed, hflip, to_grey, log,
