@@ -173,12 +173,13 @@ Result<Image> decodeDicom(std::span<const std::uint8_t> bytes, std::uint64_t max
     if (isJpeg2000Syntax(syntax)) {
         if (auto done = decompressJpeg2000(*data, maxPixels); !done) return done.error();
         xfer = EXS_LittleEndianExplicit;
-    } else if (!syntax.empty() && (DcmXfer(syntax.c_str()).isEncapsulated() || DcmXfer(syntax.c_str()).getXfer() == EXS_Unknown) &&
-               !hasDcmtkCodec(DcmXfer(syntax.c_str()).getXfer())) {
+    } else if (!syntax.empty()) {
+        // Compressed pixel data that no registered codec reads, or a syntax this DCMTK does not know.
         const DcmXfer known(syntax.c_str());
-        return Error{"transfer syntax " + std::string(syntax.c_str()) +
-                     (known.getXfer() == EXS_Unknown ? std::string() : " (" + std::string(known.getXferName()) + ")") +
-                     " is not supported"};
+        const bool unknown = known.getXfer() == EXS_Unknown;
+        if ((unknown || known.isEncapsulated()) && !hasDcmtkCodec(known.getXfer()))
+            return Error{"transfer syntax " + std::string(syntax.c_str()) +
+                         (unknown ? std::string() : " (" + std::string(known.getXferName()) + ")") + " is not supported"};
     }
 
     // First frame only.
