@@ -3,7 +3,11 @@
 They are not classifiers of anything medical; their rules are simple so that tests
 can predict their answers:
   SickClassifier1 fixture: bright pictures are NORMAL, dark ones PNEUMONIA
-                           (logits +-2 * mean normalised value; threshold rule at 0.5).
+                           (logits +-2 * mean normalised value; threshold rule at 0.5,
+                           borderline band [0.4, 0.6]). Its class maps are the same rule per
+                           cell of a 7 x 7 grid: cell (row, col) is the mean over input pixels
+                           [32 row, 32 row + 32) x [32 col, 32 col + 32), so a dark patch makes
+                           its own cells hot for PNEUMONIA; the maps' mean is the logits.
   XRayClassifier1 fixture: "X-Ray" unless the picture is clearly redder than it is blue
                            (logit(X-Ray) = 2 * (blue - red) + 1, logit(other) = 0; argmax).
   unstable/XRayClassifier1: loads (its blank-input check gives finite logits) but its
@@ -30,12 +34,27 @@ def mean_net(weight, bias):
     return net
 
 
+class CellMeanNet(nn.Module):
+    """The mean net's rule per 32 x 32 cell: laid out like PlainNet (features, pool, fc) for the class maps."""
+
+    def __init__(self, weight, bias):
+        super().__init__()
+        self.input_norm = nn.Identity()
+        self.features = nn.AvgPool2d(32)
+        self.pool = nn.AdaptiveAvgPool2d(1)
+        self.fc = mean_net(weight, bias)[2]
+
+    def forward(self, x):
+        return self.fc(self.pool(self.features(x)).flatten(1))
+
+
 def main(out):
     provenance = {"fixture": True, "purpose": "tests only; not a classifier of anything medical"}
-    sick = mean_net([[2 / 3, 2 / 3, 2 / 3], [-2 / 3, -2 / 3, -2 / 3]], [0.0, 0.0])
-    export.write_resource(out, "SickClassifier1", export.to_onnx_bytes(sick), ("NORMAL", "PNEUMONIA"), 1.0,
-                          {"kind": "threshold", "label": "PNEUMONIA", "threshold": 0.5, "otherwise": "NORMAL"},
-                          provenance)
+    sick = CellMeanNet([[2 / 3, 2 / 3, 2 / 3], [-2 / 3, -2 / 3, -2 / 3]], [0.0, 0.0])
+    export.write_resource(out, "SickClassifier1", export.to_onnx_bytes(sick, class_maps=True),
+                          ("NORMAL", "PNEUMONIA"), 1.0,
+                          {"kind": "threshold", "label": "PNEUMONIA", "threshold": 0.5, "otherwise": "NORMAL",
+                           "borderline": [0.4, 0.6]}, provenance)
     gate = mean_net([[0.0, 0.0, 0.0], [-2.0, 0.0, 2.0]], [0.0, 1.0])
     export.write_resource(out, "XRayClassifier1", export.to_onnx_bytes(gate), ("other", "X-Ray"), 1.0,
                           {"kind": "argmax"}, provenance)

@@ -138,6 +138,38 @@ def constrained_threshold(views):
     return float(grid[at]), False, float(worst[at])
 
 
+def borderline_band(p_clean, p_shifted, threshold, coverage=0.85):
+    """The narrowest band [lo, hi] around a threshold that holds the probabilities of unstable verdicts.
+
+    p_shifted: one row per shifted view, each the pictures of p_clean in the same order. A verdict is
+    unstable where a picture's clean and shifted probabilities lie on opposite sides of the threshold;
+    both of them count, since the app may be given either version of the picture. The band
+    (lo <= threshold <= hi, narrowest in probability) holds at least `coverage` of those probabilities.
+    Returns lo, hi, the flips (a boolean view x picture array) and the share of their probabilities inside
+    (None without flips: the band is then the threshold alone).
+    """
+    p = np.asarray(p_clean, float)
+    shifted = np.atleast_2d(np.asarray(p_shifted, float))
+    if shifted.shape[1] != len(p):
+        raise ValueError("every shifted view must hold the clean view's pictures")
+    clean = np.broadcast_to(p, shifted.shape)
+    flips = (clean >= threshold) != (shifted >= threshold)
+    points = np.concatenate([clean[flips], shifted[flips]])
+    if len(points) == 0:
+        return float(threshold), float(threshold), flips, None
+    below = np.sort(points[points < threshold])[::-1]  # nearest the threshold first
+    above = np.sort(points[points >= threshold])
+    need = math.ceil(coverage * len(points) - 1e-9)
+    best = None
+    for a in range(max(0, need - len(above)), min(len(below), need) + 1):
+        lo = below[a - 1] if a else threshold
+        hi = above[need - a - 1] if need > a else threshold
+        if best is None or hi - lo < best[1] - best[0]:
+            best = (float(lo), float(hi))
+    lo, hi = best
+    return lo, hi, flips, float(((points >= lo) & (points <= hi)).mean())
+
+
 def operating_threshold(prob_sets, label_sets, min_sensitivity=0.95, min_specificity=0.90):
     """constrained_threshold with the same floors for every view; (threshold, floors met)."""
     threshold, feasible, _ = constrained_threshold(

@@ -3,11 +3,16 @@
 Conv-BatchNorm-ReLU only (no ReLU6/Clip, no depthwise tricks), global average
 pooling and one linear layer giving logits. About 0.66 M parameters at width 12.
 
+Because the pooling is a plain average and the head is linear, the head applied at every cell of
+the last feature map (7 x 7 at 224 x 224) gives class activation maps whose spatial mean is exactly the
+logits: WithClassMaps exports them beside the logits.
+
 With input_norm, each picture is first brought to zero mean and unit variance per
 channel (InstanceNormalization, which OpenCV's importer runs): exposure, contrast and
 processing curves differ between hospitals far more than anatomy does.
 """
 import torch.nn as nn
+import torch.nn.functional as F
 
 
 def _cbr(cin, cout, stride):
@@ -32,3 +37,24 @@ class PlainNet(nn.Module):
     def forward(self, x):
         x = self.pool(self.features(self.input_norm(x))).flatten(1)
         return self.fc(self.dropout(x))
+
+
+class WithClassMaps(nn.Module):
+    """(logits, classMaps) of a network made of input_norm, features, an average pool and one linear fc.
+
+    classMaps[:, k] is fc's row k and bias k applied at every cell of the feature map (a 1x1 convolution
+    with fc's own weights), so its mean over the cells equals logits[:, k]. Dropout is left out: it is
+    the identity at inference.
+    """
+
+    def __init__(self, net):
+        super().__init__()
+        self.net = net
+
+    def forward(self, x):
+        net = self.net
+        features = net.features(net.input_norm(x))
+        logits = net.fc(net.pool(features).flatten(1))
+        weight = net.fc.weight
+        maps = F.conv2d(features, weight.reshape(*weight.shape, 1, 1), net.fc.bias)
+        return logits, maps

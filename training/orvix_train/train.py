@@ -25,6 +25,10 @@ TASKS = {
 }
 # The disease model's floors per population: one threshold must serve children and adults alike.
 POPULATION_FLOORS = {"paediatric": (0.96, 0.90), "adult": (0.90, 0.85)}
+# Seeds of the shifted validation passes (augment.shifted_batch), each over every validation picture.
+SHIFT_SEEDS = (1, 2)
+# Share of the unstable verdicts' probabilities that the disease model's borderline band holds.
+BORDERLINE_COVERAGE = 0.85
 
 
 def to_unit(batch_bgr):
@@ -44,6 +48,53 @@ def predict_logits(net, images, transform=None, seed=0, batch=128):
                 x = transform(x, g)
             out.append(net(preprocess.normalise(x)))
     return torch.cat(out).numpy() if out else np.zeros((0, 2))
+
+
+def shifted_logits(net, images):
+    """Logits of the shifted validation view: one pass per SHIFT_SEEDS, concatenated."""
+    return np.concatenate([predict_logits(net, images, augment.shifted_batch, seed=s) for s in SHIFT_SEEDS])
+
+
+def borderline(p_clean, p_shift, groups, threshold):
+    """The disease decision's borderline band and, for the provenance, how it was chosen and what it marks.
+
+    p_shift: shifted_logits' probabilities (the validation pictures once per shift seed, in p_clean's order).
+    """
+    views = np.asarray(p_shift).reshape(len(SHIFT_SEEDS), -1)
+    lo, hi, flips, share = metrics.borderline_band(p_clean, views, threshold, BORDERLINE_COVERAGE)
+
+    def marked(p):
+        return float(((p >= lo) & (p <= hi)).mean())
+
+    per = {grp: {"n": int((groups == grp).sum()), "flips": int(flips[:, groups == grp].sum()),
+                 "markedClean": marked(p_clean[groups == grp]), "markedShifted": marked(views[:, groups == grp])}
+           for grp in POPULATION_FLOORS}
+    per["all"] = {"n": len(p_clean), "flips": int(flips.sum()), "markedClean": marked(p_clean),
+                  "markedShifted": marked(views)}
+    return [lo, hi], {
+        "rule": f"narrowest band around the threshold holding {BORDERLINE_COVERAGE:.0%} of the probabilities "
+                f"(clean and shifted) of validation pictures whose verdict differs between the clean view "
+                f"and a shifted view ({len(SHIFT_SEEDS)} passes)",
+        "band": [lo, hi],
+        "flips": int(flips.sum()),
+        "picturesWithFlip": int(flips.any(axis=0).sum()),
+        "flipProbabilitiesInBand": share,
+        "picturesWithFlipCleanInBand": float(((p_clean >= lo) & (p_clean <= hi))[flips.any(axis=0)].mean())
+        if flips.any() else None,
+        "perPopulation": per,
+    }
+
+
+def check_export(target, images, clean, log):
+    """OpenCV on the exported file against PyTorch's logits; with class maps, their mean against the logits."""
+    x = to_unit(images)
+    maps_name = json.loads((target / "metadata.json").read_text())["output"].get("classMaps")
+    outs = export.opencv_outputs(target / "model.onnx", x, ("logits", maps_name) if maps_name else ("logits",))
+    diff = float(np.abs(outs[0] - clean).max())
+    maps_diff = float(np.abs(outs[1].mean(axis=(2, 3)) - outs[0]).max()) if maps_name else None
+    log(f"wrote {target}; OpenCV vs PyTorch max |logit diff| {diff:.2e}" +
+        (f", class maps' mean vs logits {maps_diff:.2e}" if maps_name else ""))
+    return diff, maps_diff
 
 
 def train(net, images, labels, sample_weights, class_weights, epochs, samples_per_epoch, seed, hflip, to_grey, log,
@@ -154,8 +205,8 @@ def run(task, args, log):
         train_seconds = time.time() - t0
 
     clean = predict_logits(net, images[va])
-    shifted = np.concatenate([predict_logits(net, images[va], augment.shifted_batch, seed=s) for s in (1, 2)])
-    y, y2, g2 = labels[va], np.concatenate([labels[va], labels[va]]), np.concatenate([groups[va], groups[va]])
+    shifted = shifted_logits(net, images[va])
+    y, y2, g2 = labels[va], np.tile(labels[va], len(SHIFT_SEEDS)), np.tile(groups[va], len(SHIFT_SEEDS))
     if task == "gate":
         # The gate separates its clean validation perfectly, so a temperature fitted there only sharpens.
         # Fitted on clean and deliberately degraded views together, its confidence falls where a
@@ -219,6 +270,9 @@ def run(task, args, log):
 
     decision = {"kind": "threshold", "label": positive, "threshold": threshold,
                 "otherwise": labels_out[1 - pos_index]}
+    if task == "disease":
+        decision["borderline"], result["borderline"] = borderline(p_clean, p_shift, groups[va], threshold)
+        log(f"borderline band {decision['borderline']}: {json.dumps(result['borderline']['perPopulation'])}")
     provenance = {
         "trainedBy": "Orvix training/orvix_train (python3 -m orvix_train.train)",
         "date": datetime.date.today().isoformat(),
@@ -243,16 +297,15 @@ def run(task, args, log):
         provenance["validation"]["perPopulation"] = {
             grp: {k: result["perPopulation"][grp]["validation"][k] for k in ("n", "auc", "sensitivity", "specificity")}
             for grp in POPULATION_FLOORS}
+        provenance["borderline"] = result["borderline"]
     if args.checkpoints and not (task == "gate" and args.calibrate_only):
         Path(args.checkpoints).mkdir(parents=True, exist_ok=True)
         torch.save({"state_dict": net.state_dict(), "width": args.width, "labels": list(labels_out),
                     "inputNorm": input_norm, "epochs": epochs, "trainSeconds": round(train_seconds)}, checkpoint)
-    onnx_bytes = export.to_onnx_bytes(net)
+    onnx_bytes = export.to_onnx_bytes(net, class_maps=task == "disease")
     target = export.write_resource(args.models, name, onnx_bytes, labels_out, temperature, decision, provenance)
-    check = va[:16]
-    diff = np.abs(export.opencv_logits(target / "model.onnx", to_unit(images[check])) - clean[:len(check)]).max()
-    log(f"wrote {target} ({len(onnx_bytes)} bytes); OpenCV vs PyTorch max |logit diff| {diff:.2e}")
-    result["exportCheckMaxLogitDiff"] = float(diff)
+    result["exportCheckMaxLogitDiff"], result["exportCheckClassMapsDiff"] = check_export(
+        target, images[va[:16]], clean[:16], log)
     result["onnxBytes"] = len(onnx_bytes)
     if args.results:
         Path(args.results).mkdir(parents=True, exist_ok=True)
@@ -262,6 +315,42 @@ def run(task, args, log):
                             group=groups[va], group_shift=g2,
                             path=np.array([records[i][0] if i < len(records) else "generated" for i in va]), **extra)
     return result
+
+
+def export_only(task, args, log):
+    """Exports the task's checkpoint again, keeping the shipped resource's temperature, threshold and provenance:
+    a new export format, not a new model. The disease model's borderline band is measured on the validation
+    pictures (clean and shifted, as in run) and added to its decision, its provenance and its results."""
+    name, labels_out, positive, _ = TASKS[task]
+    pos_index = labels_out.index(positive)
+    state = torch.load(Path(args.checkpoints) / f"{name}.pt")
+    net = PlainNet(classes=len(labels_out), width=state["width"], input_norm=state.get("inputNorm", False))
+    net.load_state_dict(state["state_dict"])
+    meta = json.loads((Path(args.models) / f"{name}.mlmodelc" / "metadata.json").read_text())
+    temperature, decision, provenance = meta["output"]["temperature"], meta["decision"], meta["provenance"]
+    records = (data.disease_records if task == "disease" else data.gate_records)(args.data, args.val_fraction,
+                                                                                   args.split_seed)
+    va = np.flatnonzero([r[2] for r in records])
+    images = np.asarray(data.load_cache(args.data, [r[0] for r in records], args.cache))[va]
+    log(f"{name}: {len(va)} validation pictures, exporting {Path(args.checkpoints) / f'{name}.pt'} again")
+    clean = predict_logits(net, images)
+    if task == "disease":
+        groups = np.array([records[i][3] for i in va])
+        p_clean = metrics.softmax(clean, temperature)[:, pos_index]
+        p_shift = metrics.softmax(shifted_logits(net, images), temperature)[:, pos_index]
+        decision["borderline"], provenance["borderline"] = borderline(p_clean, p_shift, groups, decision["threshold"])
+        log(f"borderline band {decision['borderline']}: {json.dumps(provenance['borderline'], indent=1)}")
+    onnx_bytes = export.to_onnx_bytes(net, class_maps=task == "disease")
+    target = export.write_resource(args.models, name, onnx_bytes, labels_out, temperature, decision, provenance)
+    diffs = check_export(target, images[:16], clean[:16], log)
+    results = Path(args.results or ".") / f"{name}.json"
+    if args.results and results.exists():
+        result = json.loads(results.read_text())
+        result["exportCheckMaxLogitDiff"], result["exportCheckClassMapsDiff"] = diffs
+        result["onnxBytes"] = len(onnx_bytes)
+        if "borderline" in provenance:
+            result["borderline"] = provenance["borderline"]
+        results.write_text(json.dumps(result, indent=2) + "\n")
 
 
 def main(argv=None):
@@ -282,6 +371,9 @@ def main(argv=None):
     ap.add_argument("--threads", type=int, default=2)
     ap.add_argument("--calibrate-only", action="store_true",
                     help="gate: recalibrate the trained checkpoint instead of training it again")
+    ap.add_argument("--export-only", action="store_true",
+                    help="export the trained checkpoint again with the shipped temperature, threshold and provenance "
+                         "(the disease model's borderline band is measured anew)")
     args = ap.parse_args(argv)
     torch.set_num_threads(args.threads)
     start = time.time()
@@ -290,7 +382,7 @@ def main(argv=None):
         print(f"[{time.time() - start:7.0f} s] {msg}", flush=True)
 
     for task in (("disease", "gate") if args.task == "all" else (args.task,)):
-        run(task, args, log)
+        (export_only if args.export_only else run)(task, args, log)
 
 
 if __name__ == "__main__":

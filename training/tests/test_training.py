@@ -3,6 +3,7 @@
 Run by ctest (label `training`) with ORVIX_SCREEN pointing at the orvix-screen binary:
     ORVIX_SCREEN=build/bin/orvix-screen python3 -m unittest discover -s training/tests
 """
+import hashlib
 import json
 import os
 import subprocess
@@ -18,7 +19,7 @@ import torch
 ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "training"))
 from orvix_train import augment, data, export, metrics, preprocess, synth  # noqa: E402
-from orvix_train.model import PlainNet  # noqa: E402
+from orvix_train.model import PlainNet, WithClassMaps  # noqa: E402
 from orvix_train.train import to_unit, train  # noqa: E402
 
 SCREEN = os.environ.get("ORVIX_SCREEN", str(ROOT / "build" / "bin" / "orvix-screen"))
@@ -103,6 +104,20 @@ class Figures(unittest.TestCase):
         self.assertGreaterEqual(margin, 0.0)
         self.assertTrue(0.3 < t <= 0.6, t)
 
+    def test_borderline_band_holds_the_verdicts_that_flip(self):
+        clean = np.array([0.45, 0.40, 0.10, 0.30, 0.80, 0.52])
+        # View 1 flips pictures 0-2 upwards, view 2 picture 5 downwards; pictures 3 and 4 stay on their side.
+        shifted = np.array([[0.55, 0.62, 0.90, 0.35, 0.85, 0.52], [0.45, 0.40, 0.10, 0.30, 0.80, 0.20]])
+        lo, hi, flips, share = metrics.borderline_band(clean, shifted, 0.5, coverage=0.5)
+        self.assertEqual(np.argwhere(flips).tolist(), [[0, 0], [0, 1], [0, 2], [1, 5]])
+        # 4 of the 8 flip probabilities: [0.40, 0.55] (0.15 wide) beats [0.45, 0.62] and [0.20, 0.52].
+        self.assertEqual((lo, hi, share), (0.40, 0.55, 0.5))
+        self.assertEqual(metrics.borderline_band(clean, shifted, 0.5, coverage=1.0)[:2], (0.10, 0.90))
+        lo, hi, _, share = metrics.borderline_band(clean, clean[None], 0.5)
+        self.assertEqual((lo, hi, share), (0.5, 0.5, None))
+        with self.assertRaises(ValueError):
+            metrics.borderline_band(clean, shifted[:, :5], 0.5)
+
 
 class EvaluationFolders(unittest.TestCase):
     def test_populations_at_any_depth(self):
@@ -144,9 +159,10 @@ class ExportToApp(unittest.TestCase):
               to_grey=0.0, log=lambda _: None, batch=4)
         with tempfile.TemporaryDirectory() as tmp:
             tmp = Path(tmp)
-            onnx_bytes = export.to_onnx_bytes(net)
-            for name, labels_out in (("SickClassifier1", ("NORMAL", "PNEUMONIA")), ("XRayClassifier1", ("other", "X-Ray"))):
-                export.write_resource(tmp, name, onnx_bytes, labels_out, 1.7, {"kind": "argmax"}, {"test": True})
+            for name, labels_out, maps in (("SickClassifier1", ("NORMAL", "PNEUMONIA"), True),
+                                           ("XRayClassifier1", ("other", "X-Ray"), False)):
+                export.write_resource(tmp, name, export.to_onnx_bytes(net, class_maps=maps), labels_out, 1.7,
+                                      {"kind": "argmax"}, {"test": True})
             for i, img in enumerate(images[:3]):
                 cv2.imwrite(str(tmp / f"p{i}.png"), img)
             rows = screen_json(sorted(tmp.glob("p*.png")), tmp)
@@ -156,6 +172,73 @@ class ExportToApp(unittest.TestCase):
                 self.assertLess(abs(got["PNEUMONIA"] - expected[1]), PARITY_TOLERANCE)
                 self.assertLess(abs(rows[f"p{i}.png"]["gate"]["probabilities"]["X-Ray"] - expected[1]),
                                 PARITY_TOLERANCE)
+
+
+def dark_square_picture():
+    """[0, 1] RGB, bright but for a dark square over cell (row 2, col 5) of the 7 x 7 class map grid."""
+    x = torch.full((1, 3, 224, 224), 0.9)
+    x[:, :, 64:96, 160:192] = 0.05
+    return x
+
+
+class ClassMaps(unittest.TestCase):
+    def test_exported_maps_are_the_head_at_every_cell_and_average_to_the_logits(self):
+        torch.manual_seed(2)
+        net = PlainNet(width=4, input_norm=True)
+        for m in net.modules():  # trained-looking statistics, and a bias the maps must carry
+            if isinstance(m, torch.nn.BatchNorm2d):
+                m.running_mean.normal_(0, 0.5)
+                m.running_var.uniform_(0.5, 2.0)
+        with torch.no_grad():
+            net.fc.bias.copy_(torch.tensor([0.7, -1.3]))
+        net.eval()
+        x = torch.cat([dark_square_picture(), torch.rand(2, 3, 224, 224)])
+        with tempfile.TemporaryDirectory() as tmp:
+            target = export.write_resource(tmp, "SickClassifier1", export.to_onnx_bytes(net, class_maps=True),
+                                           ("NORMAL", "PNEUMONIA"), 1.0, {"kind": "argmax"}, {"test": True})
+            self.assertEqual(json.loads((target / "metadata.json").read_text())["output"]["classMaps"], "classMaps")
+            logits, maps = export.opencv_outputs(target / "model.onnx", x, ("logits", "classMaps"))
+            bare = cv2.dnn.readNetFromONNX(str(target / "model.onnx"))
+            bare.setInput(preprocess.normalise(x[:1]).numpy())
+            unnamed = bare.forward()
+        with torch.no_grad():
+            features = net.features(net.input_norm(preprocess.normalise(x)))
+            expected = torch.einsum("kc,nchw->nkhw", net.fc.weight, features) + net.fc.bias[None, :, None, None]
+            torch_logits = net(preprocess.normalise(x)).numpy()
+        self.assertEqual(maps.shape, (3, 2, 7, 7))
+        np.testing.assert_allclose(maps, expected.numpy(), atol=1e-4)
+        np.testing.assert_allclose(maps.mean(axis=(2, 3)), logits, atol=1e-5)
+        np.testing.assert_allclose(logits, torch_logits, atol=PARITY_TOLERANCE)
+        np.testing.assert_allclose(unnamed.reshape(-1), logits[0], atol=0)  # a bare forward() still gives logits
+
+    def test_disease_resources_declare_maps_and_band(self):
+        """The shipped model (checkpoint weights) and the test fixture (dark cells are PNEUMONIA)."""
+        x = dark_square_picture()
+        for directory in (ROOT / "models", ROOT / "tests" / "fixtures" / "models"):
+            with self.subTest(directory=str(directory.relative_to(ROOT))):
+                resource = directory / "SickClassifier1.mlmodelc"
+                meta = json.loads((resource / "metadata.json").read_text())
+                self.assertEqual(hashlib.sha256((resource / "model.onnx").read_bytes()).hexdigest(), meta["sha256"])
+                lo, hi = meta["decision"]["borderline"]
+                self.assertTrue(0 <= lo <= meta["decision"]["threshold"] <= hi <= 1, (lo, hi))
+                logits, maps = export.opencv_outputs(resource / "model.onnx", x,
+                                                     (meta["output"]["tensor"], meta["output"]["classMaps"]))
+                self.assertEqual(maps.shape, (1, 2, 7, 7))
+                np.testing.assert_allclose(maps.mean(axis=(2, 3)), logits, atol=1e-4)
+                if meta["provenance"].get("fixture"):
+                    normalised = float(preprocess.normalise(x.double()).mean())
+                    np.testing.assert_allclose(logits[0], [2 * normalised, -2 * normalised], atol=1e-4)
+                    hot = np.unravel_index(np.argmax(maps[0, 1]), (7, 7))
+                    self.assertEqual(hot, (2, 5))
+                    self.assertEqual(int((maps[0, 1] > 0).sum()), 1)
+                else:
+                    ckpt = torch.load(ROOT / "training" / "checkpoints" / "SickClassifier1.pt")
+                    net = PlainNet(width=ckpt["width"], input_norm=ckpt["inputNorm"])
+                    net.load_state_dict(ckpt["state_dict"])
+                    with torch.no_grad():
+                        expected = WithClassMaps(net.eval())(preprocess.normalise(x))
+                    np.testing.assert_allclose(logits, expected[0].numpy(), atol=PARITY_TOLERANCE)
+                    np.testing.assert_allclose(maps, expected[1].numpy(), atol=1e-3)
 
 
 class ShippedModelParity(unittest.TestCase):
