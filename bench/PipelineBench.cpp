@@ -76,7 +76,7 @@ void BM_PredictDisease(benchmark::State& s) {
 BENCHMARK(BM_PredictDisease)->Unit(benchmark::kMillisecond);
 
 void BM_ComposeReport(benchmark::State& s) {
-    for (auto _ : s) benchmark::DoNotOptimize(composeReport("chest.jpeg", "NORMAL", 0.97, Clock::now()));
+    for (auto _ : s) benchmark::DoNotOptimize(composeReport("chest.jpeg", "X-Ray", "NORMAL", 0.97, Clock::now()));
 }
 BENCHMARK(BM_ComposeReport)->Unit(benchmark::kMillisecond);
 

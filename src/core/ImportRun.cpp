@@ -34,9 +34,11 @@ ImportResult importImage(const ImporterOutcome& outcome, DiagnosisState& state) 
     if (result.status == ImportStatus::Analysed) {
         state.fileName = lastPathComponent(url);
         state.img = std::move(picture);
+        state.activationMap = ActivationMap{};  // the previous picture's
         auto gate = classifyXRay(state);
         auto disease = classifyPneumonia(state);
-        state.fullText = composeReport(state.fileName, state.classificationLabel, state.accuracy, Clock::now());
+        state.fullText = composeReport(state.fileName, state.classificationLabel2, state.classificationLabel,
+                                       state.accuracy, Clock::now());
         if (gate) result.gate = std::move(gate).value();
         if (disease) result.disease = std::move(disease).value();
         if (!gate || !disease) {

@@ -43,22 +43,29 @@ std::string formatReportDate(Clock::time_point when, const std::string& localeId
     return out;
 }
 
-std::string composeReport(const std::string& fileName, const std::string& classificationLabel, double accuracy,
-                          Clock::time_point now, const std::string& localeId, const std::string& timeZoneId) {
+std::string testResult(const std::string& gateLabel, const std::string& classificationLabel) {
+    if (gateLabel != "X-Ray") return "NOT A CHEST X-RAY";
+    return classificationLabel == "NORMAL" ? "NEGATIVE" : "POSITIVE";
+}
+
+std::string composeReport(const std::string& fileName, const std::string& gateLabel,
+                          const std::string& classificationLabel, double accuracy, Clock::time_point now,
+                          const std::string& localeId, const std::string& timeZoneId) {
     std::string report = "Tested File Name: ";
     report += fileName;
     report += "\nTested Disease: Pneumonia\nTested Date: ";
     report += formatReportDate(now, localeId, timeZoneId);
-    report += classificationLabel == "NORMAL" ? "\nPatient's Name:\nTest Result: NEGATIVE\nAccuracy: "
-                                              : "\nPatient's Name:\nTest Result: POSITIVE\nAccuracy: ";
+    report += "\nPatient's Name:\nTest Result: ";
+    report += testResult(gateLabel, classificationLabel);
+    report += "\nAccuracy: ";
     report += describeDouble(accuracy * 100.0);
     report += "%\nAdditional Info:";
     return report;
 }
 
-std::string composeReport(const std::string& fileName, const std::string& classificationLabel, double accuracy,
-                          Clock::time_point now) {
-    return composeReport(fileName, classificationLabel, accuracy, now, currentLocaleId());
+std::string composeReport(const std::string& fileName, const std::string& gateLabel,
+                          const std::string& classificationLabel, double accuracy, Clock::time_point now) {
+    return composeReport(fileName, gateLabel, classificationLabel, accuracy, now, currentLocaleId());
 }
 
 }  // namespace orvix

@@ -11,7 +11,7 @@ namespace {
 const Clock::time_point kWhen = Clock::time_point(std::chrono::seconds(1796593290));
 
 TEST(ComposeReport, EnglishReportByteForByte) {
-    const std::string report = composeReport("a.png", "NORMAL", 0.5, kWhen, "en_US", "UTC");
+    const std::string report = composeReport("a.png", "X-Ray", "NORMAL", 0.5, kWhen, "en_US", "UTC");
     EXPECT_EQ(report,
               "Tested File Name: a.png\n"
               "Tested Disease: Pneumonia\n"
@@ -23,7 +23,7 @@ TEST(ComposeReport, EnglishReportByteForByte) {
 }
 
 TEST(ComposeReport, GermanDateButTheNumberKeepsItsPoint) {
-    const std::string report = composeReport("Röntgen 1.png", "PNEUMONIA", 0.9876543283462524, kWhen, "de_DE",
+    const std::string report = composeReport("Röntgen 1.png", "X-Ray", "PNEUMONIA", 0.9876543283462524, kWhen, "de_DE",
                                              "Europe/Berlin");
     EXPECT_EQ(report,
               "Tested File Name: Röntgen 1.png\n"
@@ -35,13 +35,24 @@ TEST(ComposeReport, GermanDateButTheNumberKeepsItsPoint) {
               "Additional Info:");
 }
 
-TEST(ComposeReport, OnlyExactlyNormalIsNegativeAndAccuracyIsAPercentage) {
-    for (const std::string label : {"normal", "NORMAL ", "", "PNEUMONIA", "X-Ray"})
-        EXPECT_NE(composeReport("a", label, 0, kWhen, "en_US", "UTC").find("Test Result: POSITIVE\n"), std::string::npos)
-            << '"' << label << '"';
+TEST(ComposeReport, OnlyAChestXRayGetsADiagnosisAndOnlyExactlyNormalIsNegative) {
+    struct Case {
+        const char* gate;
+        const char* disease;
+        const char* result;
+    };
+    for (const auto& c : {Case{"X-Ray", "normal", "POSITIVE"}, Case{"X-Ray", "NORMAL ", "POSITIVE"},
+                          Case{"X-Ray", "", "POSITIVE"}, Case{"X-Ray", "NORMAL", "NEGATIVE"},
+                          Case{"other", "NORMAL", "NOT A CHEST X-RAY"}, Case{"other", "PNEUMONIA", "NOT A CHEST X-RAY"},
+                          Case{"x-ray", "PNEUMONIA", "NOT A CHEST X-RAY"}, Case{"", "", "NOT A CHEST X-RAY"}}) {
+        const std::string report = composeReport("a", c.gate, c.disease, 0.25, kWhen, "en_US", "UTC");
+        EXPECT_NE(report.find(std::string("\nTest Result: ") + c.result + "\nAccuracy: 25.0%\nAdditional Info:"),
+                  std::string::npos)
+            << c.gate << " / " << c.disease << ":\n" << report;
+    }
     for (const auto& [accuracy, shown] : {std::pair{0.0, "0.0"}, {1.0, "100.0"}, {5e-07, "4.9999999999999996e-05"}}) {
         const std::string line = "\nAccuracy: " + std::string(shown) + "%\n";
-        EXPECT_NE(composeReport("a", "NORMAL", accuracy, kWhen, "en_US", "UTC").find(line), std::string::npos) << line;
+        EXPECT_NE(composeReport("a", "X-Ray", "NORMAL", accuracy, kWhen, "en_US", "UTC").find(line), std::string::npos) << line;
     }
 }
 

@@ -5,8 +5,12 @@
 //   Tested Disease: Pneumonia
 //   Tested Date: Dec 6, 2026, 9:41 PM        (medium date + short time, the user's locale)
 //   Patient's Name:
-//   Test Result: NEGATIVE                    (exactly "NORMAL" -> NEGATIVE, anything else POSITIVE)
+//   Test Result: NEGATIVE                    (see below)
 //   Accuracy: 50.0%                          (accuracy * 100, see describeDouble)
+//
+// The result is NOT A CHEST X-RAY unless the gate label is exactly "X-Ray": a picture the gate
+// rejected gets no diagnosis. For a chest X-ray, a disease label of exactly "NORMAL" is NEGATIVE
+// and anything else POSITIVE.
 //   Additional Info:
 
 #include <chrono>
@@ -24,11 +28,15 @@ std::string currentLocaleId();
 std::string formatReportDate(Clock::time_point when, const std::string& localeId,
                              const std::string& timeZoneId = "");
 
-std::string composeReport(const std::string& fileName, const std::string& classificationLabel, double accuracy,
-                          Clock::time_point now, const std::string& localeId, const std::string& timeZoneId = "");
+// "NEGATIVE", "POSITIVE" or "NOT A CHEST X-RAY", as above; the batch tool's result too.
+std::string testResult(const std::string& gateLabel, const std::string& classificationLabel);
+
+std::string composeReport(const std::string& fileName, const std::string& gateLabel,
+                          const std::string& classificationLabel, double accuracy, Clock::time_point now,
+                          const std::string& localeId, const std::string& timeZoneId = "");
 
 // The same in the user's locale and zone.
-std::string composeReport(const std::string& fileName, const std::string& classificationLabel, double accuracy,
-                          Clock::time_point now);
+std::string composeReport(const std::string& fileName, const std::string& gateLabel,
+                          const std::string& classificationLabel, double accuracy, Clock::time_point now);
 
 }  // namespace orvix
