@@ -52,7 +52,17 @@ Result<StageResult> classifyPneumonia(DiagnosisState& state) {
     auto output = predict(state.img.get(), *state.model);
     if (!output) return output.error();
     const std::string& label = output->classLabel();
+    const ModelMetadata& metadata = state.model->model.metadata();
+    const std::string positive = diseaseLabel(metadata);
+    const auto& probs = output->classLabelProbs();
+    const auto it = probs.find(positive);
+    // A map that cannot be made leaves the verdict standing; the picture just has no heatmap.
+    const auto* result = dynamic_cast<const ModelOutput*>(output->provider.get());
+    auto map = result && !result->classMaps().empty() ? activationMap(result->classMaps(), metadata, positive)
+                                                      : Result<ActivationMap>(ActivationMap{});
     state.classificationLabel = label;
+    state.diseaseProbability = it == probs.end() ? 0.0 : it->second;
+    state.activationMap = map ? std::move(map).value() : ActivationMap{};
     printConsoleLine(kRule);
     printConsoleLine(describeProbabilities(output->classLabelProbs()));
     printConsoleLine(describeNames(output->featureNames()));

@@ -20,4 +20,11 @@ void DiagnosisState::toggleOpenFile() {
     openFile.modify([](bool& open) { open = !open; });
 }
 
+std::string diseaseLabel(const ModelMetadata& metadata) {
+    if (metadata.decision == ModelMetadata::DecisionKind::Threshold) return metadata.decisionLabel;
+    for (const auto& label : metadata.classLabels)
+        if (label != "NORMAL") return label;
+    return "";
+}
+
 }  // namespace orvix

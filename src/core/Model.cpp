@@ -55,7 +55,29 @@ std::string decide(const std::vector<double>& probs, const ModelMetadata& m) {
 
 struct Model::Network {
     cv::dnn::Net net;
+    std::vector<cv::String> outputs;  // the logits, then the class maps when declared; empty: the only output
+
+    // The logits and the class maps (empty when not declared) for one input tensor.
+    std::pair<cv::Mat, cv::Mat> forward(const cv::Mat& input) {
+        net.setInput(input);
+        if (outputs.empty()) return {net.forward(), cv::Mat()};
+        std::vector<cv::Mat> blobs;
+        net.forward(blobs, outputs);
+        return {blobs[0], blobs.size() > 1 ? blobs[1] : cv::Mat()};
+    }
 };
+
+namespace {
+
+// The class maps as labels x h x w, or why their shape is not 1 x labels x h x w.
+Result<cv::Mat> classMapsFrom(const cv::Mat& blob, std::size_t labels) {
+    if (blob.dims != 4 || blob.size[0] != 1 || static_cast<std::size_t>(blob.size[1]) != labels)
+        return Error{"the class maps are not 1 x " + std::to_string(labels) + " x h x w"};
+    const int shape[] = {blob.size[1], blob.size[2], blob.size[3]};
+    return blob.reshape(1, 3, shape).clone();
+}
+
+}  // namespace
 
 Model::Model(std::filesystem::path directory, std::shared_ptr<const ModelMetadata> metadata,
              std::shared_ptr<Network> network)
@@ -85,14 +107,18 @@ Result<Model> Model::load(const std::filesystem::path& resourceDirectory) {
         if (network->net.empty()) return fail("OpenCV could not import model.onnx");
         network->net.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
         network->net.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
+        if (!metadata->classMapsTensor.empty()) network->outputs = {metadata->outputTensor, metadata->classMapsTensor};
         // One pass on a blank input checks the network's shape against the labels now,
         // rather than on the user's first picture.
         const int shape[] = {1, 3, metadata->height, metadata->width};
-        network->net.setInput(cv::Mat(4, shape, CV_32F, cv::Scalar(0)));
-        const cv::Mat out = network->net.forward();
+        const auto [out, maps] = network->forward(cv::Mat(4, shape, CV_32F, cv::Scalar(0)));
         if (out.total() != metadata->classLabels.size())
             return fail("the network gives " + std::to_string(out.total()) + " outputs for " +
                         std::to_string(metadata->classLabels.size()) + " class labels");
+        if (!network->outputs.empty()) {
+            if (auto checked = classMapsFrom(maps, metadata->classLabels.size()); !checked)
+                return fail(checked.error().message);
+        }
     } catch (const cv::Exception& e) {
         return fail("OpenCV could not run model.onnx: " + e.err);
     }
@@ -138,10 +164,16 @@ Result<std::shared_ptr<const FeatureProvider>> Model::prediction(const FeaturePr
     if (!tensor) return Error{m.name + ": " + tensor.error().message};
 
     std::vector<double> probs;
+    cv::Mat classMaps;
     try {
         const int shape[] = {1, 3, m.height, m.width};
-        network_->net.setInput(cv::Mat(4, shape, CV_32F, tensor->data()));
-        probs = probabilitiesFrom(network_->net.forward(), m);
+        const auto [logits, maps] = network_->forward(cv::Mat(4, shape, CV_32F, tensor->data()));
+        probs = probabilitiesFrom(logits, m);
+        if (!network_->outputs.empty()) {
+            auto checked = classMapsFrom(maps, m.classLabels.size());
+            if (!checked) return Error{m.name + ": " + checked.error().message};
+            classMaps = std::move(checked).value();
+        }
     } catch (const cv::Exception& e) {
         return Error{m.name + ": prediction failed: " + e.err};
     }
@@ -154,7 +186,7 @@ Result<std::shared_ptr<const FeatureProvider>> Model::prediction(const FeaturePr
     std::map<std::string, FeatureValue> features;
     features.emplace("classLabel", FeatureValue::featureValueWithString(decide(probs, m)));
     features.emplace("classLabelProbs", FeatureValue::featureValueWithDictionary(std::move(byLabel)));
-    return std::shared_ptr<const FeatureProvider>(std::make_shared<DictionaryFeatureProvider>(std::move(features)));
+    return std::shared_ptr<const FeatureProvider>(std::make_shared<ModelOutput>(std::move(features), std::move(classMaps)));
 }
 
 }  // namespace orvix

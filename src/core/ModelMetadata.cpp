@@ -103,6 +103,13 @@ ModelMetadata parse(const json& root) {
         m.temperature = number(output, "temperature", out);
         if (m.temperature <= 0) throw Invalid{out + ".temperature must be positive"};
     }
+    if (output.contains("tensor")) m.outputTensor = text(output, "tensor", out);
+    if (output.contains("classMaps")) {
+        m.classMapsTensor = text(output, "classMaps", out);
+        if (m.outputKind != ModelMetadata::OutputKind::Logits || m.outputTensor.empty() ||
+            m.classMapsTensor.empty() || m.classMapsTensor == m.outputTensor)
+            throw Invalid{out + ".classMaps needs logits under their own .tensor name"};
+    }
 
     const json& labels = member(root, "classLabels", top);
     if (!labels.is_array() || labels.empty()) throw Invalid{"metadata.classLabels must be a non-empty array"};
@@ -127,6 +134,14 @@ ModelMetadata parse(const json& root) {
         if (!seen.count(m.decisionLabel) || !seen.count(m.otherwiseLabel) || m.decisionLabel == m.otherwiseLabel)
             throw Invalid{dec + ".label and .otherwise must be two different class labels"};
         if (m.threshold < 0 || m.threshold > 1) throw Invalid{dec + ".threshold must lie in [0, 1]"};
+        if (decision.contains("borderline")) {
+            const json& band = decision["borderline"];
+            if (!band.is_array() || band.size() != 2 || !band[0].is_number() || !band[1].is_number() ||
+                !(band[0].get<double>() <= m.threshold && m.threshold <= band[1].get<double>()) ||
+                band[0].get<double>() < 0 || band[1].get<double>() > 1)
+                throw Invalid{dec + ".borderline must be [low, high] with 0 <= low <= threshold <= high <= 1"};
+            m.borderline = std::array<double, 2>{band[0].get<double>(), band[1].get<double>()};
+        }
     } else {
         throw Invalid{dec + ".kind must be \"argmax\" or \"threshold\""};
     }

@@ -43,6 +43,8 @@ TEST(ModelMetadata, EachInvalidFieldIsNamed) {
         {"/classLabels", json::array(), "classLabels"},
         {"/decision/label", "MISSING", "decision.label"},
         {"/decision/threshold", 1.5, "threshold"},
+        {"/decision/borderline", json::array({0.6, 0.7}), "borderline"},  // the threshold (0.5) lies outside
+        {"/output/classMaps", "logits", "classMaps"},
         {"/sha256", "XYZ", "sha256"},
     };
     for (const auto& c : cases) {
@@ -92,6 +94,14 @@ TEST(ModelLoad, RefusesDamagedOrMismatchedResources) {
     auto swapped = Model::load(other);
     ASSERT_FALSE(swapped);
     EXPECT_NE(swapped.error().message.find("does not match the resource name"), std::string::npos);
+
+    // Class maps declared under a name the network does not give.
+    test::TempDir elsewhere;
+    const auto mapless = copyResource(elsewhere, "SickClassifier1");
+    json maps = fixtureMetadata();
+    maps["output"]["classMaps"] = "nowhere";
+    test::writeBytes(mapless / "metadata.json", maps.dump());
+    EXPECT_FALSE(Model::load(mapless));
 }
 
 TEST(PixelBufferToTensor, AppliesTheMetadataContractPlanarRgb) {

@@ -4,7 +4,8 @@
 // (no picture, no buffer, a runtime error) writes nothing.
 //
 //   classifyXRay:      classificationLabel2 = gate label, accuracy = P(gate label) (0.0 if absent)
-//   classifyPneumonia: classificationLabel = disease label, then five console lines:
+//   classifyPneumonia: classificationLabel = disease label, diseaseProbability and activationMap
+//                      (empty when the model gives no class maps), then five console lines:
 //                        ==================
 //                        ["NORMAL": 0.25, "PNEUMONIA": 0.75]
 //                        ["classLabel", "classLabelProbs"]

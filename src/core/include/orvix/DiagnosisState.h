@@ -1,5 +1,6 @@
 #pragma once
-// The one record of the diagnosis screen: fourteen members in a fixed order.
+// The one record of the diagnosis screen: fourteen members in a fixed order, then what the
+// disease stage found beside its label (the probability and the heatmap it rests on).
 //
 // Every member but `total`, `model` and `model2` is a state cell; copies of the
 // record share the cells (see State.h), so an action holding a copy updates the
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "orvix/Heatmap.h"
 #include "orvix/Image.h"
 #include "orvix/Result.h"
 #include "orvix/SickClassifier1.h"
@@ -44,6 +46,16 @@ public:
     const std::shared_ptr<const XRayClassifier1> model2;
     State<std::string> classificationLabel{""};
     State<std::string> classificationLabel2{""};
+
+    // Written with classificationLabel: the disease model's probability of its positive label
+    // (see diseaseLabel), and where it found the evidence. The map belongs to img: a new
+    // picture clears it until its disease stage has run.
+    State<double> diseaseProbability{0.0};
+    State<ActivationMap> activationMap{ActivationMap{}};
 };
+
+// The disease model's positive label: the threshold rule's label, or else the first label
+// that is not "NORMAL" ("" when there is none).
+std::string diseaseLabel(const ModelMetadata& metadata);
 
 }  // namespace orvix

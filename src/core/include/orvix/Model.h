@@ -7,10 +7,12 @@
 //
 // Loading validates everything: metadata.json (see ModelMetadata.h), the SHA-256
 // of model.onnx against it, that OpenCV's DNN module imports the network, and
-// that one forward pass yields exactly one value per class label. A failure
+// that one forward pass yields exactly one value per class label (and, where the metadata
+// declares class maps, one map per label). A failure
 // names the resource and the reason.
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +22,24 @@
 #include "orvix/Result.h"
 
 namespace orvix {
+
+// What a prediction returns: "classLabel" and "classLabelProbs", and beside the named
+// features the class maps (labels x h x w, CV_32F) of a model that declares them.
+class ModelOutput final : public FeatureProvider {
+public:
+    ModelOutput(std::map<std::string, FeatureValue> features, cv::Mat classMaps)
+        : features_(std::move(features)), classMaps_(std::move(classMaps)) {}
+    std::set<std::string> featureNames() const override { return features_.featureNames(); }
+    std::optional<FeatureValue> featureValueForName(const std::string& name) const override {
+        return features_.featureValueForName(name);
+    }
+    // Empty when the model gives none.
+    const cv::Mat& classMaps() const { return classMaps_; }
+
+private:
+    DictionaryFeatureProvider features_;
+    cv::Mat classMaps_;
+};
 
 class Model {
 public:
