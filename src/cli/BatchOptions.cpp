@@ -23,6 +23,10 @@ std::string usageText() {
            "                  file; for a picture found in a directory, its folders below that\n"
            "                  directory are kept (D/a/b/x.dcm -> DIR/a/b/output_x.dcm.txt). A report\n"
            "                  that an earlier picture's report already took is not written (error)\n"
+           "  --heatmaps DIR  also write, for each picture that the gate takes for a chest X-ray and\n"
+           "                  whose model gives class maps, heatmap_<file name>.png: the picture with\n"
+           "                  the regions where the disease model found evidence tinted, and a\n"
+           "                  colour scale (folders kept and clashes refused as for --reports)\n"
            "  --console       show the analysis console lines on standard error\n"
            "  --help          show this help and exit\n"
            "  --version       show the version and exit\n"
@@ -37,6 +41,25 @@ std::string usageText() {
            "share directory. Not for diagnostic use.\n";
 }
 
+namespace {
+
+// --reports DIR, --reports=DIR and the same for --heatmaps: nothing when arg is neither; the
+// directory, or an empty value when it is missing. Steps i past a separate DIR.
+std::optional<std::optional<std::filesystem::path>> directoryOption(std::string_view arg, int argc, char** argv,
+                                                                    int& i) {
+    for (const std::string_view name : {"--reports", "--heatmaps"}) {
+        if (arg == name) {
+            if (i + 1 >= argc) return std::optional<std::filesystem::path>();
+            return std::optional<std::filesystem::path>(argv[++i]);
+        }
+        if (arg.size() > name.size() && arg.rfind(name, 0) == 0 && arg[name.size()] == '=')
+            return std::optional<std::filesystem::path>(std::string(arg.substr(name.size() + 1)));
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<std::string> parseBatchOptions(int argc, char** argv, BatchOptions& options) {
     bool onlyPaths = false;
     bool formatSet = false;
@@ -50,11 +73,9 @@ std::optional<std::string> parseBatchOptions(int argc, char** argv, BatchOptions
             if (formatSet) return "choose one of --json and --csv";
             formatSet = true;
             options.format = arg == "--json" ? OutputFormat::Json : OutputFormat::Csv;
-        } else if (arg == "--reports") {
-            if (i + 1 >= argc) return "--reports needs a directory";
-            options.reportsDir = argv[++i];
-        } else if (arg.rfind("--reports=", 0) == 0) {
-            options.reportsDir = std::string(arg.substr(10));
+        } else if (auto dir = directoryOption(arg, argc, argv, i)) {
+            if (!*dir) return std::string(arg.substr(0, arg.find('='))) + " needs a directory";
+            (arg.rfind("--reports", 0) == 0 ? options.reportsDir : options.heatmapsDir) = **dir;
         } else if (arg == "--console") {
             options.showConsole = true;
         } else if (arg == "--help" || arg == "-h") {

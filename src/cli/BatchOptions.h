@@ -13,6 +13,7 @@ enum class OutputFormat { Text, Json, Csv };
 struct BatchOptions {
     OutputFormat format = OutputFormat::Text;
     std::optional<std::filesystem::path> reportsDir;
+    std::optional<std::filesystem::path> heatmapsDir;
     bool showConsole = false;
     bool help = false;
     bool version = false;

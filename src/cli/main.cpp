@@ -9,11 +9,14 @@
 #include <sstream>
 
 #include <nlohmann/json.hpp>
+#include <opencv2/imgcodecs.hpp>
 
 #include "BatchOptions.h"
 #include "orvix/Console.h"
 #include "orvix/DiagnosisState.h"
+#include "orvix/Heatmap.h"
 #include "orvix/ImportRun.h"
+#include "orvix/Report.h"
 #include "orvix/ReportSaver.h"
 
 namespace {
@@ -51,7 +54,7 @@ struct Row {
     std::filesystem::path path;
     std::string fileName;
     ImportResult result;
-    std::string verdict;  // NEGATIVE / POSITIVE
+    std::string verdict;  // NEGATIVE / POSITIVE / NOT A CHEST X-RAY
     bool isChestXRay = false;
     double accuracy = 0.0;
 };
@@ -67,7 +70,7 @@ void printRow(const Row& row, OutputFormat format) {
             line << row.path.string() << '\t' << (gate ? gate->classLabel : "-") << ' '
                  << describeDouble(probabilityOf(gate)) << '\t' << (disease ? disease->classLabel : "-") << ' '
                  << describeDouble(probabilityOf(disease)) << '\t'
-                 << (row.isChestXRay ? row.verdict : "NOT A CHEST X-RAY (" + row.verdict + ")");
+                 << row.verdict;
             std::cout << line.str() << '\n';
             return;
         }
@@ -106,24 +109,45 @@ void printRow(const Row& row, OutputFormat format) {
     }
 }
 
-// Writes an analysed picture's report under dir, in the folder the picture was found in.
-// A report path that an earlier picture of this run took is refused, so that no report
-// replaces another. Returns false once the fault is named on standard error.
-bool writeReport(const std::filesystem::path& dir, const cli::FoundPicture& picture, const DiagnosisState& state,
-                 std::map<std::filesystem::path, std::filesystem::path>& written) {
-    const auto target = dir / picture.folder / reportFileName(state.fileName);
-    const auto [earlier, first] = written.emplace(target, picture.path);
-    if (!first) {
-        std::cerr << "orvix-screen: " << picture.path.string() << ": report not written: " << target.string()
-                  << " is the report of " << earlier->second.string() << '\n';
+// Writes one output file of an analysed picture under dir, in the folder the picture was found
+// in. A path that an earlier picture of this run took is refused, so that no output replaces
+// another. Returns false once the fault is named on standard error.
+class OutputFolder {
+public:
+    OutputFolder(std::filesystem::path dir, const char* what) : dir_(std::move(dir)), what_(what) {}
+
+    bool write(const cli::FoundPicture& picture, const std::string& name, std::string_view content) {
+        const auto target = dir_ / picture.folder / name;
+        const auto [earlier, first] = written_.emplace(target, picture.path);
+        if (!first) {
+            std::cerr << "orvix-screen: " << picture.path.string() << ": " << what_ << " not written: "
+                      << target.string() << " is the " << what_ << " of " << earlier->second.string() << '\n';
+            return false;
+        }
+        std::error_code ec;
+        std::filesystem::create_directories(target.parent_path(), ec);
+        auto saved = ec ? Status(Error{"cannot create " + target.parent_path().string() + ": " + ec.message()})
+                        : writeFileAtomically(target, content);
+        if (!saved) std::cerr << "orvix-screen: " << saved.error().message << '\n';
+        return saved.ok();
+    }
+
+private:
+    std::filesystem::path dir_;
+    const char* what_;
+    std::map<std::filesystem::path, std::filesystem::path> written_;  // output -> its picture
+};
+
+// The heatmap file of an analysed chest X-ray, when its model gives class maps.
+bool writeHeatmap(OutputFolder& folder, const cli::FoundPicture& picture, const DiagnosisState& state) {
+    if (state.classificationLabel2.get() != "X-Ray" || state.activationMap.get().empty()) return true;
+    std::vector<std::uint8_t> png;
+    if (!cv::imencode(".png", heatmapPicture(state.img.get(), state.activationMap.get()), png)) {
+        std::cerr << "orvix-screen: " << picture.path.string() << ": the heatmap could not be encoded\n";
         return false;
     }
-    std::error_code ec;
-    std::filesystem::create_directories(target.parent_path(), ec);
-    auto saved = ec ? Status(Error{"cannot create " + target.parent_path().string() + ": " + ec.message()})
-                    : writeFileAtomically(target, state.fullText.get());
-    if (!saved) std::cerr << "orvix-screen: " << saved.error().message << '\n';
-    return saved.ok();
+    return folder.write(picture, "heatmap_" + state.fileName.get() + ".png",
+                        std::string_view(reinterpret_cast<const char*>(png.data()), png.size()));
 }
 
 class Progress {
@@ -170,14 +194,17 @@ int main(int argc, char** argv) {
     }
     DiagnosisState state = std::move(created).value();
 
-    if (options.reportsDir) {
+    for (const auto& dir : {options.reportsDir, options.heatmapsDir}) {
         std::error_code ec;
-        std::filesystem::create_directories(*options.reportsDir, ec);
+        if (dir) std::filesystem::create_directories(*dir, ec);
         if (ec) {
-            std::cerr << "orvix-screen: cannot create " << options.reportsDir->string() << ": " << ec.message() << '\n';
+            std::cerr << "orvix-screen: cannot create " << dir->string() << ": " << ec.message() << '\n';
             return 2;
         }
     }
+    std::optional<OutputFolder> reports, heatmaps;
+    if (options.reportsDir) reports.emplace(*options.reportsDir, "report");
+    if (options.heatmapsDir) heatmaps.emplace(*options.heatmapsDir, "heatmap");
 
     const auto [files, searchErrors] = cli::collectPictures(options.paths);
     int exitCode = 0;
@@ -189,7 +216,6 @@ int main(int argc, char** argv) {
         std::cout << "path,fileName,status,gateLabel,gateProbability,diseaseLabel,diseaseProbability,result,"
                      "isChestXRay,accuracy\n";
     Progress progress(files.size());
-    std::map<std::filesystem::path, std::filesystem::path> reports;  // written report -> its picture
     for (std::size_t i = 0; i < files.size(); ++i) {
         Row row;
         row.path = files[i].path;
@@ -197,10 +223,11 @@ int main(int argc, char** argv) {
         const bool analysed = row.result.status == ImportStatus::Analysed;
         row.fileName = analysed ? state.fileName.get() : row.path.filename().string();
         if (analysed) {
-            row.verdict = state.classificationLabel.get() == "NORMAL" ? "NEGATIVE" : "POSITIVE";
+            row.verdict = testResult(state.classificationLabel2, state.classificationLabel);
             row.isChestXRay = state.classificationLabel2.get() == "X-Ray";
             row.accuracy = state.accuracy;
-            if (options.reportsDir && !writeReport(*options.reportsDir, files[i], state, reports)) exitCode = 1;
+            if (reports && !reports->write(files[i], reportFileName(state.fileName), state.fullText.get())) exitCode = 1;
+            if (heatmaps && !writeHeatmap(*heatmaps, files[i], state)) exitCode = 1;
         } else {
             std::cerr << "orvix-screen: " << row.result.message << '\n';
             exitCode = 1;

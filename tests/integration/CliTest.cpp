@@ -105,6 +105,7 @@ TEST_F(CliTest, JsonLinesForADirectoryTreeWithDicomFilesWithoutExtension) {
     EXPECT_EQ(byName.at("IM0001")["result"], "NEGATIVE");
     const auto& red = byName.at("red photo.png");
     EXPECT_EQ(red["isChestXRay"], false);
+    EXPECT_EQ(red["result"], "NOT A CHEST X-RAY");
     EXPECT_EQ(red["gate"]["label"], "other");
     EXPECT_EQ(red["path"], (dir_ / "batch" / "sub" / "red photo.png").string());
 }
@@ -186,17 +187,26 @@ TEST_F(CliTest, TextAndCsvKeepConsoleLinesOffStandardOutput) {
     EXPECT_NE(csv.err.find("=================="), std::string::npos) << "--console shows the block on stderr";
 }
 
-TEST_F(CliTest, ReportsMirrorTheFoldersAndNoneReplacesAnother) {
+TEST_F(CliTest, ReportsAndHeatmapsMirrorTheFoldersAndNoneReplacesAnother) {
     // The same file name in two folders: each keeps its report.
     std::filesystem::create_directories(dir_ / "batch" / "sub" / "deeper");
     const auto deeper = test::writePicture(dir_ / "batch" / "sub" / "deeper" / "bright.png",
                                            test::solid(40, 40, cv::Scalar(20, 20, 20)));
-    const auto reports = dir_ / "reports";
-    auto run = runScreen("--reports " + q(reports) + " " + q(dir_ / "batch"));
+    const auto reports = dir_ / "reports", heatmaps = dir_ / "heatmaps";
+    auto run = runScreen("--reports " + q(reports) + " --heatmaps=" + q(heatmaps) + " " + q(dir_ / "batch"));
     ASSERT_EQ(run.status, 0) << run.err;
     const std::string report = test::readBytes(reports / "sub" / "output_red photo.png.txt");
     EXPECT_EQ(report.rfind("Tested File Name: red photo.png\nTested Disease: Pneumonia\n", 0), 0u);
-    EXPECT_NE(report.find("Test Result: POSITIVE"), std::string::npos);
+    EXPECT_NE(report.find("Test Result: NOT A CHEST X-RAY\n"), std::string::npos) << report;
+    // A heatmap for each chest X-ray: the picture's size with the colour scale under it; none for the photo.
+    for (const auto& chest : {heatmaps / "heatmap_bright.png.png", heatmaps / "sub" / "heatmap_dark.jpg.png",
+                              heatmaps / "sub" / "deeper" / "heatmap_bright.png.png"}) {
+        const cv::Mat shown = cv::imread(chest.string(), cv::IMREAD_UNCHANGED);
+        ASSERT_FALSE(shown.empty()) << chest;
+        EXPECT_EQ(shown.cols, 40);
+        EXPECT_GT(shown.rows, 40);
+    }
+    EXPECT_FALSE(std::filesystem::exists(heatmaps / "sub" / "heatmap_red photo.png.png"));
     EXPECT_TRUE(std::filesystem::exists(reports / "sub" / "output_dark.jpg.txt"));
     EXPECT_NE(test::readBytes(reports / "output_bright.png.txt").find("Test Result: NEGATIVE"), std::string::npos);
     EXPECT_NE(test::readBytes(reports / "sub" / "deeper" / "output_bright.png.txt").find("Test Result: POSITIVE"),
