@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
@@ -19,6 +21,9 @@
 #include "LocalFile.h"
 #include "Palette.h"
 #include "SideBar.h"
+#include "TextEditingView.h"
+#include "orvix/Heatmap.h"
+#include "orvix/Report.h"
 #include "orvix/ImageDecoder.h"
 
 namespace orvix::app {
@@ -74,6 +79,8 @@ ContentView::ContentView(DiagnosisState state, QWidget* parent)
     columns->addWidget(scroll_, 1);
 
     connect(controls_, &ControlsArea::saveFailed, this, &ContentView::saveFailed);
+    connect(controls_, &ControlsArea::saved, this, [this] { setReportEdited(false); });
+    connect(controls_->editor(), &TextEditingView::edited, this, [this] { setReportEdited(true); });
 
     // Each cell the views read refreshes them on write.
     unobserve_.push_back(observe(state_.option, [this] { imagePanel_->refresh(); }));
@@ -81,6 +88,9 @@ ContentView::ContentView(DiagnosisState state, QWidget* parent)
     for (State<std::string>* cell : {&state_.classificationLabel, &state_.classificationLabel2, &state_.fileName})
         unobserve_.push_back(observe(*cell, [this] { controls_->refresh(); }));
     unobserve_.push_back(observe(state_.accuracy, [this] { controls_->refresh(); }));
+    unobserve_.push_back(observe(state_.diseaseProbability, [this] { controls_->refresh(); }));
+    unobserve_.push_back(observe(state_.activationMap, [this] { imagePanel_->refresh(); }));
+    unobserve_.push_back(observe(state_.classificationLabel2, [this] { imagePanel_->refresh(); }));
     unobserve_.push_back(observe(state_.showAlert, [this] { controls_->refresh(); }));
     // openFile true presents the importer, after the action that set it has returned.
     unobserve_.push_back(observe(state_.openFile, [this] {
@@ -140,8 +150,12 @@ void ContentView::presentImporter() {
     if (chosen) importFile(localFilePath(dialog.selectedFiles().first()));
 }
 
-ImportResult ContentView::importFile(const std::filesystem::path& path) {
+std::optional<ImportResult> ContentView::importFile(const std::filesystem::path& path) {
+    if (!keepOrSaveEdits()) return std::nullopt;
     ImportResult result = importImage(ImporterOutcome::success(path), state_);
+    // A decoded picture has a fresh report; one that was not decoded leaves the edits as they were.
+    if (result.status == ImportStatus::Analysed || result.status == ImportStatus::Unclassified)
+        setReportEdited(false);
     // The core keeps or partly replaces the previous state: what the screen shows must not be
     // taken for this file's result.
     if (result.status != ImportStatus::Analysed)
@@ -152,6 +166,89 @@ ImportResult ContentView::importFile(const std::filesystem::path& path) {
 }
 
 void ContentView::save() { controls_->save()->click(); }
+
+void ContentView::setReportEdited(bool edited) {
+    if (edited == reportEdited_) return;
+    reportEdited_ = edited;
+    emit reportEditedChanged(edited);
+}
+
+bool ContentView::keepOrSaveEdits() {
+    if (!reportEdited_) return true;
+    const auto answer = askAboutEdits_ ? askAboutEdits_()
+                                       : QMessageBox::question(this, QStringLiteral("Unsaved report"),
+                                                               QStringLiteral("The report has edits that are not saved. "
+                                                                              "Save them before going on?"),
+                                                               QMessageBox::Save | QMessageBox::Discard |
+                                                                   QMessageBox::Cancel,
+                                                               QMessageBox::Save);
+    if (answer == QMessageBox::Discard) return true;
+    if (answer != QMessageBox::Save) return false;
+    save();
+    return !reportEdited_;  // a failed save has been told and keeps the edits
+}
+
+void ContentView::setHeatmapShown(bool shown) {
+    heatmapShown_ = shown;
+    imagePanel_->setHeatmapShown(shown);
+}
+
+Examination ContentView::examination() const {
+    const DiagnosisState& s = state_;
+    Examination exam;
+    const ActivationMap& map = s.activationMap.get();
+    const bool isXRay = s.classificationLabel2.get() == "X-Ray";
+    const bool withHeatmap = heatmapShown_ && isXRay && !map.empty() && !s.img.get().isEmpty();
+    exam.picture = withHeatmap ? toQImage(heatmapPicture(s.img.get(), map)) : toQImage(s.img.get().pixels());
+    exam.fileName = QString::fromStdString(s.fileName.get());
+    if (!s.classificationLabel2.get().empty() || !s.classificationLabel.get().empty()) {
+        exam.verdict = QString::fromStdString(testResult(s.classificationLabel2, s.classificationLabel));
+        exam.findings << QStringLiteral("Chest X-ray gate: \"%1\" with probability %2 (the CONFIDENCE shown: how "
+                                        "sure the gate is of its label)")
+                             .arg(QString::fromStdString(s.classificationLabel2.get()), percent(s.accuracy.get()));
+    }
+    if (isXRay) {
+        const ModelMetadata& disease = s.model->model.metadata();
+        exam.findings << QStringLiteral("Pneumonia probability: %1 (threshold %2%3): the disease model's probability; "
+                                        "POSITIVE at or above the threshold")
+                             .arg(percent(s.diseaseProbability.get()), percent(disease.threshold),
+                                  disease.isBorderline(s.diseaseProbability.get()) ? QStringLiteral(", borderline")
+                                                                                   : QString());
+    }
+    if (withHeatmap)
+        exam.findings << QStringLiteral("Heatmap: each region tinted by the pneumonia probability it would give on "
+                                        "its own (0 to 100 %)");
+    exam.report = QString::fromStdString(s.fullText.get());
+    for (const Model* model : {&s.model2->model, &s.model->model}) {
+        const ModelMetadata& m = model->metadata();
+        const QString trained = QJsonDocument::fromJson(QByteArray::fromStdString(m.provenanceText))
+                                    .object()
+                                    .value(QStringLiteral("date"))
+                                    .toString();
+        exam.models << QStringLiteral("%1 (sha256 %2%3)")
+                           .arg(QString::fromStdString(m.name), QString::fromStdString(m.sha256.substr(0, 12)),
+                                trained.isEmpty() ? QString() : QStringLiteral(", trained ") + trained);
+    }
+    exam.created = QDateTime::currentDateTime();
+    return exam;
+}
+
+void ContentView::exportPdf() {
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString name = state_.fileName.get().empty() ? QStringLiteral("examination")
+                                                       : QString::fromStdString(state_.fileName.get());
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export PDF"),
+                                                      QDir(documents).filePath(name + QStringLiteral(".pdf")),
+                                                      QStringLiteral("PDF (*.pdf)"), nullptr,
+                                                      QFileDialog::DontUseNativeDialog);
+    if (!path.isEmpty()) static_cast<void>(exportPdf(path));  // a failure is told through exportFailed
+}
+
+Status ContentView::exportPdf(const QString& path) {
+    Status written = writeExaminationPdf(examination(), path);
+    if (!written) emit exportFailed(QString::fromStdString(written.error().message));
+    return written;
+}
 
 void ContentView::dragEnterEvent(QDragEnterEvent* event) {
     const auto urls = event->mimeData()->urls();

@@ -3,8 +3,13 @@
 // every detail size a fraction of this widget's own size W x H, recomputed on resize.
 // The detail area scrolls horizontally where it is wider than the room beside the sidebar.
 
+#include <QMessageBox>
 #include <QWidget>
 
+#include <functional>
+#include <optional>
+
+#include "ExaminationPdf.h"
 #include "Geometry.h"
 #include "orvix/DiagnosisState.h"
 #include "orvix/ImportRun.h"
@@ -28,12 +33,31 @@ public:
     Geometry geometryProxy() const { return geometry_; }
 
     // The importer's completion with one chosen file, named by its bytes. A picture that is
-    // not analysed is told through importFailed.
-    ImportResult importFile(const std::filesystem::path& path);
+    // not analysed is told through importFailed. Nothing is imported (nullopt) when the report
+    // holds unsaved edits and the user keeps them (see keepOrSaveEdits).
+    std::optional<ImportResult> importFile(const std::filesystem::path& path);
     // The upload action (File > Open): inverts openFile, which presents the importer.
     void upload();
     // The save action (File > Save Report).
     void save();
+
+    // View > Show Heatmap.
+    void setHeatmapShown(bool shown);
+    bool heatmapShown() const { return heatmapShown_; }
+
+    // Whether the report holds edits that no save has written.
+    bool reportEdited() const { return reportEdited_; }
+    // Before the report is replaced or the window closes: true when that may go ahead, that is
+    // when there are no unsaved edits or the user saves (successfully) or discards them.
+    bool keepOrSaveEdits();
+    // How the user is asked about unsaved edits: Save, Discard or Cancel. A dialog by default.
+    void setEditsQuestion(std::function<QMessageBox::StandardButton()> ask) { askAboutEdits_ = std::move(ask); }
+
+    // What File > Export PDF writes: the picture as shown, verdict, probabilities, report as edited.
+    Examination examination() const;
+    // File > Export PDF: asks where (Documents/<file name>.pdf offered) and writes it there.
+    void exportPdf();
+    Status exportPdf(const QString& path);
 
     sideBar* sidebar() const { return sidebar_; }
     QScrollArea* detailScroll() const { return scroll_; }
@@ -51,6 +75,10 @@ signals:
     void saveFailed(const QString& message);
     // Shown by the window: a chosen file that was not analysed, with its name and the reason.
     void importFailed(const QString& message);
+    // The report gained edits that no save has written, or lost them (saved or replaced).
+    void reportEditedChanged(bool edited);
+    // Shown by the window: a PDF that could not be written, with the path and the reason.
+    void exportFailed(const QString& message);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -61,6 +89,7 @@ private:
     void applyGeometry();
     void refresh();
     void presentImporter();
+    void setReportEdited(bool edited);
 
     DiagnosisState state_;
     Geometry geometry_;
@@ -73,6 +102,9 @@ private:
     QWidget* blankBox_;
     std::vector<std::function<void()>> unobserve_;
     bool importerShown_ = false;
+    bool heatmapShown_ = false;
+    bool reportEdited_ = false;
+    std::function<QMessageBox::StandardButton()> askAboutEdits_;
 };
 
 }  // namespace orvix::app

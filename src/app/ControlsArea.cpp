@@ -23,8 +23,10 @@ void colour(QLabel* label, const QColor& c) {
 ResultPanel::ResultPanel(DiagnosisState state, QWidget* parent)
     : QWidget(parent), state_(std::move(state)),
       message_(new QLabel(QStringLiteral("This is not a Chest X-Ray image"), this)), verdict_(new QLabel(this)),
-      confidence_(new QLabel(this)) {
+      confidence_(new QLabel(this)), probability_(new QLabel(this)) {
     message_->setObjectName("notAnXRay");
+    probability_->setObjectName("diseaseProbability");
+    probability_->setTextFormat(Qt::RichText);
     verdict_->setObjectName("verdict");
     confidence_->setObjectName("confidence");
     colour(message_, kRed);
@@ -33,7 +35,8 @@ ResultPanel::ResultPanel(DiagnosisState state, QWidget* parent)
     confidence_->setFont(bold);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    for (QLabel* label : {message_, verdict_, confidence_}) layout->addWidget(label, 0, Qt::AlignHCenter);
+    for (QLabel* label : {message_, verdict_, confidence_, probability_})
+        layout->addWidget(label, 0, Qt::AlignHCenter);
     refresh();
 }
 
@@ -49,6 +52,7 @@ void ResultPanel::refresh() {
     message_->setVisible(!isXRay && !disease.empty());
     verdict_->setVisible(isXRay);
     confidence_->setVisible(isXRay);
+    probability_->setVisible(isXRay);
     if (!isXRay) return;
     const bool negative = disease == "NORMAL";
     verdict_->setText(negative ? QStringLiteral("NEGATIVE") : QStringLiteral("POSITIVE"));
@@ -56,7 +60,17 @@ void ResultPanel::refresh() {
     // Fixed point, six decimals, always a point (QString::number ignores the locale).
     confidence_->setText(QStringLiteral("CONFIDENCE: ") + QString::number(state_.accuracy.get() * 100.0, 'f', 6) +
                          QStringLiteral("%"));
+    // The disease model's own probability, which the verdict compares with the threshold.
+    const ModelMetadata& model = state_.model->model.metadata();
+    const double p = state_.diseaseProbability.get();
+    QString line = QStringLiteral("Pneumonia probability: %1 <span style=\"color:%2\">threshold %3</span>")
+                       .arg(percent(p), kGray.name(), percent(model.threshold));
+    if (model.isBorderline(p))
+        line += QStringLiteral(" <b style=\"color:%1\">borderline</b>").arg(kOrange.name());
+    probability_->setText(line);
 }
+
+QString percent(double fraction) { return QString::number(fraction * 100.0, 'f', 1) + QStringLiteral(" %"); }
 
 SavedMessage::SavedMessage(QWidget* parent)
     : QFrame(parent), text_(new QLabel(this)), ok_(new QPushButton(QStringLiteral("OK"), this)) {
@@ -88,8 +102,9 @@ ControlsArea::ControlsArea(DiagnosisState state, QWidget* parent)
 
     connect(saved_->ok(), &QPushButton::clicked, this, [this] { state_.showAlert = false; });
     connect(save_, &QPushButton::clicked, this, [this] {
-        const Status saved = saveReport(state_);
-        if (!saved) emit saveFailed(QString::fromStdString(saved.error().message));
+        const Status written = saveReport(state_);
+        if (written) emit saved();
+        else emit saveFailed(QString::fromStdString(written.error().message));
     });
     refresh();
 }

@@ -15,7 +15,8 @@ namespace orvix::app {
 
 class TextEditingView;
 
-// Nothing; "NEGATIVE"/"POSITIVE" with the confidence line; or "This is not a Chest X-Ray image".
+// Nothing; "NEGATIVE"/"POSITIVE" with the confidence line (the gate's probability) and the
+// disease model's probability with its threshold; or "This is not a Chest X-Ray image".
 class ResultPanel : public QWidget {
     Q_OBJECT
 public:
@@ -26,13 +27,18 @@ public:
     QLabel* message() const { return message_; }
     QLabel* verdict() const { return verdict_; }
     QLabel* confidence() const { return confidence_; }
+    QLabel* probability() const { return probability_; }
 
 private:
     DiagnosisState state_;
     QLabel* message_;
     QLabel* verdict_;
     QLabel* confidence_;
+    QLabel* probability_;
 };
+
+// "82.4 %": one decimal, always a point.
+QString percent(double fraction);
 
 class SavedMessage : public QFrame {
     Q_OBJECT
@@ -62,6 +68,8 @@ public:
 signals:
     // A save that failed: the path and the reason, for the window to tell the user.
     void saveFailed(const QString& message);
+    // A save that wrote the report.
+    void saved();
 
 private:
     DiagnosisState state_;

@@ -28,6 +28,7 @@ TextEditingView::TextEditingView(Binding<std::string> fullText, State<std::strin
         writing_ = true;  // our own write comes back through the observer: do not reset the cursor
         fullText_.set(editor_->toPlainText().toStdString());
         writing_ = false;
+        emit edited();
     });
     observer_ = fullText_.observe([this](const std::string& text) {
         if (!writing_) show(text);

@@ -17,6 +17,10 @@ public:
     ~TextEditingView() override;
     QPlainTextEdit* editor() const { return editor_; }
 
+signals:
+    // The user changed the text (not a new report arriving through fullText).
+    void edited();
+
 private:
     void show(const std::string& text);
     void applyLineSpacing();

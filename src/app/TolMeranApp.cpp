@@ -1,6 +1,7 @@
 #include "TolMeranApp.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -41,13 +42,21 @@ QString validationLine(const Model& model) {
 MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(parent) {
     content_ = new ContentView(std::move(state), this);
     setCentralWidget(content_);
-    setWindowTitle(QStringLiteral("Orvix"));
+    updateTitle();
+    fileNameObserver_ = content_->state().fileName.observe([this](const std::string&) { updateTitle(); });
+    connect(content_, &ContentView::reportEditedChanged, this, &QWidget::setWindowModified);
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->addAction(QStringLiteral("&Open…"), QKeySequence::Open, content_, &ContentView::upload);
     file->addAction(QStringLiteral("&Save Report"), QKeySequence::Save, content_, &ContentView::save);
+    file->addAction(QStringLiteral("&Export PDF…"), content_, qOverload<>(&ContentView::exportPdf));
     file->addSeparator();
     file->addAction(QStringLiteral("&Quit"), QKeySequence::Quit, this, &QWidget::close);
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+    heatmap_ = view->addAction(QStringLiteral("Show &Heatmap"));
+    heatmap_->setCheckable(true);
+    heatmap_->setShortcut(QKeySequence(Qt::Key_H));
+    connect(heatmap_, &QAction::toggled, content_, &ContentView::setHeatmapShown);
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->addAction(QStringLiteral("&About Orvix"), this,
                     [this] { QMessageBox::about(this, QStringLiteral("About Orvix"), aboutText()); });
@@ -58,6 +67,21 @@ MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(pare
     };
     connect(content_, &ContentView::saveFailed, this, warn(QStringLiteral("Report not saved")));
     connect(content_, &ContentView::importFailed, this, warn(QStringLiteral("Picture not analysed")));
+    connect(content_, &ContentView::exportFailed, this, warn(QStringLiteral("PDF not written")));
+}
+
+MainWindow::~MainWindow() { content_->state().fileName.removeObserver(fileNameObserver_); }
+
+void MainWindow::updateTitle() {
+    const std::string& name = content_->state().fileName.get();
+    // [*] shows as * while the report holds unsaved edits.
+    setWindowTitle(name.empty() ? QStringLiteral("Orvix[*]")
+                                : QString::fromStdString(name) + QStringLiteral("[*] \u2014 Orvix"));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (content_->keepOrSaveEdits()) event->accept();
+    else event->ignore();
 }
 
 QString MainWindow::aboutText() const {

@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QTextDocument>
 #include <QTimer>
 #include <QtTest>
 
@@ -103,10 +104,17 @@ private slots:
         QTest::addColumn<QString>("verdict");  // "" = hidden
         QTest::addColumn<QString>("confidence");
         QTest::addColumn<bool>("message");
-        QTest::newRow("negative") << "X-Ray" << "NORMAL" << 0.5 << "NEGATIVE" << "CONFIDENCE: 50.000000%" << false;
-        QTest::newRow("positive") << "X-Ray" << "" << 1.0 << "POSITIVE" << "CONFIDENCE: 100.000000%" << false;
-        QTest::newRow("not an x-ray") << "x-ray" << "PNEUMONIA" << 0.9731 << "" << "" << true;
-        QTest::newRow("nothing yet") << "X-Ray " << "" << 0.0 << "" << "" << false;
+        QTest::addColumn<double>("diseaseProbability");
+        QTest::addColumn<QString>("probability");  // the probability line's text, "" = hidden
+        // The fixture disease model's threshold is 0.5, its borderline band [0.4, 0.6].
+        QTest::newRow("negative") << "X-Ray" << "NORMAL" << 0.5 << "NEGATIVE" << "CONFIDENCE: 50.000000%" << false
+                                  << 0.0123 << "Pneumonia probability: 1.2 % threshold 50.0 %";
+        QTest::newRow("positive") << "X-Ray" << "" << 1.0 << "POSITIVE" << "CONFIDENCE: 100.000000%" << false << 0.824
+                                  << "Pneumonia probability: 82.4 % threshold 50.0 %";
+        QTest::newRow("borderline") << "X-Ray" << "NORMAL" << 0.99 << "NEGATIVE" << "CONFIDENCE: 99.000000%" << false
+                                    << 0.4 << "Pneumonia probability: 40.0 % threshold 50.0 % borderline";
+        QTest::newRow("not an x-ray") << "x-ray" << "PNEUMONIA" << 0.9731 << "" << "" << true << 0.9 << "";
+        QTest::newRow("nothing yet") << "X-Ray " << "" << 0.0 << "" << "" << false << 0.0 << "";
     }
     void resultPanelCases() {
         QFETCH(QString, gate);
@@ -115,14 +123,23 @@ private slots:
         QFETCH(QString, verdict);
         QFETCH(QString, confidence);
         QFETCH(bool, message);
+        QFETCH(double, diseaseProbability);
+        QFETCH(QString, probability);
         DiagnosisState& s = view_->state();
         s.accuracy = accuracy;
+        s.diseaseProbability = diseaseProbability;
         s.classificationLabel = disease.toStdString();
         s.classificationLabel2 = gate.toStdString();
         ResultPanel* panel = view_->controls()->resultPanel();
         QCOMPARE(panel->verdict()->isVisible(), !verdict.isEmpty());
         QCOMPARE(panel->confidence()->isVisible(), !verdict.isEmpty());
         QCOMPARE(panel->message()->isVisible(), message);
+        QCOMPARE(panel->probability()->isVisible(), !probability.isEmpty());
+        if (!probability.isEmpty()) {
+            QTextDocument shown;
+            shown.setHtml(panel->probability()->text());
+            QCOMPARE(shown.toPlainText(), probability);
+        }
         if (!verdict.isEmpty()) {
             QCOMPARE(panel->verdict()->text(), verdict);
             QCOMPARE(panel->confidence()->text(), confidence);
@@ -212,7 +229,7 @@ private slots:
         const auto refused = home_->path() / "next patient.png";
         if (!content.isNull()) test::writeBytes(refused, content.toStdString());
         QSignalSpy told(view_.get(), &ContentView::importFailed);
-        QVERIFY(view_->importFile(refused).status != ImportStatus::Analysed);
+        QVERIFY(view_->importFile(refused)->status != ImportStatus::Analysed);
         QCOMPARE(told.count(), 1);
         const QString message = told.first().first().toString();
         QVERIFY2(message.contains(QString::fromStdString(refused.string())) && message.contains(reason),
@@ -227,7 +244,7 @@ private slots:
     }
 
     void editedReportIsWhatSaveWritesAndTheMessageLivesUntilOkOrImport() {
-        QCOMPARE(view_->importFile(kPicture).status, ImportStatus::Analysed);
+        QCOMPARE(view_->importFile(kPicture)->status, ImportStatus::Analysed);
         QPlainTextEdit* editor = view_->controls()->editor()->editor();
         editor->moveCursor(QTextCursor::End);
         QTest::keyClicks(editor, " checked by Dr. Ö");
@@ -251,6 +268,79 @@ private slots:
         QVERIFY(!message->isVisible());
         QVERIFY(editor->toPlainText().startsWith("Tested File Name: chest-pneumonia-bacteria.jpeg\n"));
         QVERIFY(!editor->toPlainText().contains("Dr. Ö"));
+    }
+
+    void pictureKeepsItsAspectAndTheHeatmapShowsOnlyOnAChestXRay() {
+        MainWindow window(test::fixtureState());
+        window.resize(1200, 800);
+        window.show();
+        ContentView* view = window.contentView();
+        QCOMPARE(window.windowTitle(), QString("Orvix[*]"));
+        QVERIFY(view->importFile(kPicture).has_value());
+        QCOMPARE(window.windowTitle(), QString("chest-normal-2mp.jpeg[*] \u2014 Orvix"));
+
+        PictureView* picture = view->imagePanel()->picture();
+        const QRect drawn = picture->pictureRect();
+        QVERIFY(picture->rect().contains(drawn));
+        QVERIFY(std::abs(double(drawn.width()) / drawn.height() - 1604.0 / 1248.0) < 0.01);
+        QVERIFY(drawn.width() == picture->width() || drawn.height() == picture->height());
+
+        QVERIFY(!window.heatmapAction()->isChecked());
+        QVERIFY(!picture->heatmapDrawn());
+        QCOMPARE(window.heatmapAction()->shortcut(), QKeySequence(Qt::Key_H));  // typed text in the report wins
+        window.heatmapAction()->trigger();
+        QVERIFY(view->heatmapShown());
+        QVERIFY(picture->heatmapDrawn());
+        QCOMPARE(picture->shownImage().width(), 1600);  // capped for the screen
+        QVERIFY(picture->legendText().contains("pneumonia evidence per region"));
+        QVERIFY2(picture->pictureRect().height() < drawn.height(), "the legend takes room under the picture");
+        Examination exam = view->examination();
+        QCOMPARE(exam.verdict, QString("NEGATIVE"));
+        QVERIFY(exam.findings.filter("Pneumonia probability: ").size() == 1);
+        QVERIFY2(exam.picture.height() > 1248, "the picture with its heatmap and colour scale");
+
+        view->state().classificationLabel2 = "other";
+        QVERIFY(!picture->heatmapDrawn());
+        QCOMPARE(picture->legendText(), QString("No heatmap: not a chest X-ray"));
+        exam = view->examination();
+        QCOMPARE(exam.verdict, QString("NOT A CHEST X-RAY"));
+        QCOMPARE(exam.picture.size(), QSize(1604, 1248));
+        QVERIFY(exam.findings.filter("Pneumonia probability").isEmpty());
+    }
+
+    void unsavedEditsAreAskedAboutBeforeTheyAreLost() {
+        MainWindow window(test::fixtureState());
+        window.show();
+        ContentView* view = window.contentView();
+        int asked = 0;
+        QMessageBox::StandardButton answer = QMessageBox::Cancel;
+        view->setEditsQuestion([&] {
+            ++asked;
+            return answer;
+        });
+        QVERIFY(view->importFile(kPicture).has_value());
+        QVERIFY2(view->importFile(kSecondPicture).has_value(), "a fresh report is replaced without asking");
+        QCOMPARE(asked, 0);
+
+        QPlainTextEdit* editor = view->controls()->editor()->editor();
+        editor->moveCursor(QTextCursor::End);
+        QTest::keyClicks(editor, " seen");
+        QVERIFY(window.isWindowModified());
+        QVERIFY(!view->importFile(kPicture).has_value());  // Cancel: nothing imported
+        QVERIFY(!window.close());
+        QCOMPARE(asked, 2);
+        QVERIFY(view->state().fullText.get().ends_with(" seen"));
+        QCOMPARE(view->state().fileName.get(), std::string("chest-pneumonia-bacteria.jpeg"));
+
+        answer = QMessageBox::Save;  // saved, then replaced
+        QVERIFY(view->importFile(kPicture).has_value());
+        QVERIFY(test::readBytes(home_->path() / "Documents" / "output_chest-pneumonia-bacteria.jpeg.txt").ends_with(" seen"));
+        QVERIFY(!window.isWindowModified());
+
+        QTest::keyClicks(editor, "x");
+        answer = QMessageBox::Discard;
+        QVERIFY(window.close());
+        QCOMPARE(asked, 4);
     }
 
     void testResultHeaderAndSidebarRow() {
