@@ -5,10 +5,15 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
+
+#include <nlohmann/json.hpp>
 
 #include "orvix/Console.h"
 #include "orvix/DiagnosisState.h"
+#include "orvix/Heatmap.h"
 #include "orvix/ImageDecoder.h"
 #include "orvix/ImagePreparation.h"
 #include "orvix/ImportRun.h"
@@ -74,6 +79,52 @@ void BM_PredictDisease(benchmark::State& s) {
     for (auto _ : s) benchmark::DoNotOptimize(state().model->prediction(input, options));
 }
 BENCHMARK(BM_PredictDisease)->Unit(benchmark::kMillisecond);
+
+// The same network asked for its logits only: the difference to BM_PredictDisease is what the
+// class maps add to the forward pass.
+void BM_PredictDiseaseWithoutMaps(benchmark::State& s) {
+    const auto dir = std::filesystem::temp_directory_path() / "orvix-bench-model" / "SickClassifier1.mlmodelc";
+    std::filesystem::create_directories(dir);
+    const auto shipped = std::filesystem::path(ORVIX_SHIPPED_MODELS) / "SickClassifier1.mlmodelc";
+    std::filesystem::copy_file(shipped / "model.onnx", dir / "model.onnx",
+                               std::filesystem::copy_options::overwrite_existing);
+    auto meta = nlohmann::json::parse(std::ifstream(shipped / "metadata.json"));
+    meta["output"].erase("classMaps");
+    std::ofstream(dir / "metadata.json") << meta.dump();
+    const auto model = SickClassifier1::create(dir).value();
+    std::filesystem::remove_all(dir.parent_path());
+    const SickClassifier1Input input(preparedBuffer());
+    const PredictionOptions options;
+    for (auto _ : s) benchmark::DoNotOptimize(model->prediction(input, options));
+}
+BENCHMARK(BM_PredictDiseaseWithoutMaps)->Unit(benchmark::kMillisecond);
+
+const cv::Mat& shippedClassMaps() {
+    static const cv::Mat maps = [] {
+        const SickClassifier1Input input(preparedBuffer());
+        auto output = state().model->prediction(input, PredictionOptions{}).value();
+        return dynamic_cast<const ModelOutput&>(*output.provider).classMaps().clone();
+    }();
+    return maps;
+}
+
+void BM_ActivationMap(benchmark::State& s) {  // class maps -> the picture's map
+    const ModelMetadata& m = state().model->model.metadata();
+    for (auto _ : s) benchmark::DoNotOptimize(activationMap(shippedClassMaps(), m, "PNEUMONIA"));
+}
+BENCHMARK(BM_ActivationMap)->Unit(benchmark::kMicrosecond);
+
+void BM_HeatmapOverlay(benchmark::State& s) {  // the window's overlay, once per picture while shown
+    const auto map = activationMap(shippedClassMaps(), state().model->model.metadata(), "PNEUMONIA").value();
+    for (auto _ : s) benchmark::DoNotOptimize(heatmapOverlay(picture(), map));
+}
+BENCHMARK(BM_HeatmapOverlay)->Unit(benchmark::kMillisecond);
+
+void BM_HeatmapPicture(benchmark::State& s) {  // orvix-screen --heatmaps, before PNG encoding
+    const auto map = activationMap(shippedClassMaps(), state().model->model.metadata(), "PNEUMONIA").value();
+    for (auto _ : s) benchmark::DoNotOptimize(heatmapPicture(picture(), map));
+}
+BENCHMARK(BM_HeatmapPicture)->Unit(benchmark::kMillisecond);
 
 void BM_ComposeReport(benchmark::State& s) {
     for (auto _ : s) benchmark::DoNotOptimize(composeReport("chest.jpeg", "X-Ray", "NORMAL", 0.97, Clock::now()));

@@ -216,8 +216,9 @@ Examination ContentView::examination() const {
                                                                                    : QString());
     }
     if (withHeatmap)
-        exam.findings << QStringLiteral("Heatmap: each region tinted by the pneumonia probability it would give on "
-                                        "its own (0 to 100 %)");
+        exam.findings << QStringLiteral("Heatmap: each region tinted by the probability of pneumonia the model "
+                                        "would give a picture that looked like it throughout (scale under the "
+                                        "picture)");
     exam.report = QString::fromStdString(s.fullText.get());
     for (const Model* model : {&s.model2->model, &s.model->model}) {
         const ModelMetadata& m = model->metadata();

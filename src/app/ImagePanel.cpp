@@ -15,8 +15,8 @@ namespace orvix::app {
 namespace {
 
 // The overlay is made at most this many pixels on its longer side: finer than any screen
-// shows the picture, and a few milliseconds for a large film.
-constexpr int kOverlaySide = 1600;
+// shows the picture, and some milliseconds for a large film.
+constexpr int kOverlaySide = 2048;
 
 }  // namespace
 
@@ -75,7 +75,9 @@ QRect PictureView::pictureRect() const {
 QString PictureView::legendText() const {
     if (!heatmapShown_ || picture_.isNull()) return {};
     if (map_.empty()) return QStringLiteral("No heatmap: ") + whyNone_;
-    return QStringLiteral("0 % — pneumonia evidence per region — 100 %");
+    const auto labels = heatmapScaleLabels();
+    return QStringLiteral("%1 \u2014 probability of pneumonia by region \u2014 %2")
+        .arg(QString::fromStdString(labels[0]), QString::fromStdString(labels[2]));
 }
 
 void PictureView::paintEvent(QPaintEvent*) {
@@ -99,9 +101,11 @@ void PictureView::drawLegend(QPainter& painter, const QRect& area) const {
         const cv::Vec3b c = heatmapColour(static_cast<double>(x) / std::max(1, bar.width() - 1));
         painter.fillRect(QRect(bar.left() + x, bar.top(), 1, bar.height()), QColor(c[2], c[1], c[0]));
     }
-    painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("0 %"));
-    painter.drawText(text, Qt::AlignHCenter | Qt::AlignVCenter, QStringLiteral("pneumonia evidence per region"));
-    painter.drawText(text, Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("100 %"));
+    const auto labels = heatmapScaleLabels();
+    painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, QString::fromStdString(labels[0]));
+    painter.drawText(text, Qt::AlignHCenter | Qt::AlignVCenter,
+                     QStringLiteral("probability of pneumonia by region (50 % mid-scale)"));
+    painter.drawText(text, Qt::AlignRight | Qt::AlignVCenter, QString::fromStdString(labels[2]));
 }
 
 QPushButton* makePill(const QString& text, QWidget* parent) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
+#include <type_traits>
 
 #include <opencv2/imgproc.hpp>
 
@@ -27,12 +29,16 @@ const std::array<cv::Vec3b, 256>& colourTable() {
     return table;
 }
 
-void toProbability(const cv::Mat& logOdds, cv::Mat& probability) {
-    cv::exp(-logOdds, probability);
-    probability = 1.0 / (1.0 + probability);
+
+std::size_t level(double position) {
+    return static_cast<std::size_t>(std::lround(std::clamp(position, 0.0, 1.0) * 255.0));
 }
 
-std::size_t level(float p) { return static_cast<std::size_t>(std::lround(std::clamp(p, 0.0f, 1.0f) * 255.0f)); }
+std::string percentText(double fraction) {
+    char text[32];
+    std::snprintf(text, sizeof text, fraction < 0.01 || fraction > 0.99 ? "%.2f %%" : "%.0f %%", fraction * 100);
+    return text;
+}
 
 }  // namespace
 
@@ -66,60 +72,89 @@ Result<ActivationMap> activationMap(const cv::Mat& classMaps, const ModelMetadat
 }
 
 cv::Mat ActivationMap::probability() const {
+    if (logOdds.empty()) return {};
     cv::Mat p;
-    if (!logOdds.empty()) toProbability(logOdds, p);
-    return p;
+    cv::exp(-logOdds, p);
+    return 1.0 / (1.0 + p);
 }
 
-cv::Vec3b heatmapColour(double probability) { return colourTable()[level(static_cast<float>(probability))]; }
+std::array<std::string, 3> heatmapScaleLabels() {
+    const double low = 1 / (1 + std::exp(kHeatmapLogOddsSpan));
+    return {percentText(low), percentText(0.5), percentText(1 - low)};
+}
+
+cv::Vec3b heatmapColour(double position) { return colourTable()[level(position)]; }
+
+double heatmapPosition(double logOdds) {
+    return std::clamp((logOdds + kHeatmapLogOddsSpan) / (2 * kHeatmapLogOddsSpan), 0.0, 1.0);
+}
 
 cv::Mat heatmapOverlay(const Image& picture, const ActivationMap& map, cv::Size size) {
-    cv::Mat base;
-    if (size.empty()) size = picture.pixels().size();
-    cv::resize(picture.pixels(), base, size, 0, 0, cv::INTER_AREA);
-    if (base.channels() == 1) cv::cvtColor(base, base, cv::COLOR_GRAY2BGR);
-    cv::Mat odds, evidence;
-    cv::resize(map.logOdds, odds, size, 0, 0, cv::INTER_LINEAR);
-    toProbability(odds, evidence);
+    const cv::Mat& source = picture.pixels();
+    if (size.empty()) size = source.size();
+    cv::Mat base = source;
+    if (base.size() != size) cv::resize(source, base, size, 0, 0, cv::INTER_AREA);
+
+    // Each cell's place on the scale as a level from 0 to 255, spread over the picture.
+    cv::Mat cells, levels;
+    map.logOdds.convertTo(cells, CV_8U, 255.0 / (2 * kHeatmapLogOddsSpan), 127.5);
+    cv::resize(cells, levels, size, 0, 0, cv::INTER_LINEAR);
+
+    // The tint's share of each level, out of 256.
+    static const std::array<int, 256> weight = [] {
+        std::array<int, 256> w{};
+        for (int l = 0; l < 256; ++l) w[static_cast<std::size_t>(l)] = static_cast<int>(std::lround(256 * kStrongestTint * l / 255));
+        return w;
+    }();
     const auto& table = colourTable();
-    for (int y = 0; y < size.height; ++y) {
-        cv::Vec3b* row = base.ptr<cv::Vec3b>(y);
-        const float* p = evidence.ptr<float>(y);
-        for (int x = 0; x < size.width; ++x) {
-            const float a = static_cast<float>(kStrongestTint) * std::clamp(p[x], 0.0f, 1.0f);
-            const cv::Vec3b& tint = table[level(p[x])];
-            for (int c = 0; c < 3; ++c)
-                row[x][c] = static_cast<std::uint8_t>(std::lround(row[x][c] + (tint[c] - row[x][c]) * a));
+    cv::Mat out(size, CV_8UC3);
+    const auto blend = [&](auto channels) {  // 1 (grey) or 3 (BGR), known at compile time
+        for (int y = 0; y < size.height; ++y) {
+            const std::uint8_t* from = base.ptr<std::uint8_t>(y);
+            const std::uint8_t* level = levels.ptr<std::uint8_t>(y);
+            std::uint8_t* to = out.ptr<std::uint8_t>(y);
+            for (int x = 0; x < size.width; ++x) {
+                const int w = weight[level[x]];
+                const cv::Vec3b& tint = table[level[x]];
+                for (int c = 0; c < 3; ++c) {
+                    const int value = from[x * channels() + (channels() == 1 ? 0 : c)];
+                    to[x * 3 + c] = static_cast<std::uint8_t>((value * (256 - w) + tint[c] * w + 128) >> 8);
+                }
+            }
         }
-    }
-    return base;
+    };
+    if (base.channels() == 1) blend(std::integral_constant<int, 1>{});
+    else blend(std::integral_constant<int, 3>{});
+    return out;
 }
 
 cv::Mat heatmapPicture(const Image& picture, const ActivationMap& map) {
     const cv::Mat overlay = heatmapOverlay(picture, map);
     const int width = overlay.cols;
-    const int strip = std::clamp(width / 12, 28, 120);
+    const int strip = std::clamp(width / 8, 40, 160);
     cv::Mat out(overlay.rows + strip, width, CV_8UC3, cv::Scalar(255, 255, 255));
     overlay.copyTo(out(cv::Rect(0, 0, width, overlay.rows)));
 
-    const int margin = strip / 4, barHeight = strip / 4, top = overlay.rows + margin / 2;
+    const int margin = strip / 8, barHeight = strip / 5, top = overlay.rows + margin;
     const int barWidth = std::max(1, width - 2 * margin);
     for (int x = 0; x < barWidth; ++x)
         out(cv::Rect(margin + x, top, 1, barHeight)).setTo(heatmapColour(static_cast<double>(x) / std::max(1, barWidth - 1)));
-    const double scale = strip / 80.0;
-    const int baseline = top + barHeight + static_cast<int>(30 * scale);
-    const auto put = [&](const std::string& text, int x) {
-        cv::putText(out, text, {x, baseline}, cv::FONT_HERSHEY_SIMPLEX, scale, cv::Scalar(0, 0, 0),
-                    std::max(1, static_cast<int>(scale * 2)), cv::LINE_AA);
-    };
+    const double scale = strip / 140.0;
+    const int thickness = std::max(1, static_cast<int>(scale * 2));
     const auto textWidth = [&](const std::string& text) {
         int baseLine = 0;
-        return cv::getTextSize(text, cv::FONT_HERSHEY_SIMPLEX, scale, 1, &baseLine).width;
+        return cv::getTextSize(text, cv::FONT_HERSHEY_SIMPLEX, scale, thickness, &baseLine).width;
     };
-    const std::string meaning = map.label + " evidence per region";
-    put("0%", margin);
-    put(meaning, (width - textWidth(meaning)) / 2);
-    put("100%", width - margin - textWidth("100%"));
+    const auto put = [&](const std::string& text, int x, int line) {
+        cv::putText(out, text, {x, top + barHeight + line * strip * 3 / 10}, cv::FONT_HERSHEY_SIMPLEX, scale,
+                    cv::Scalar(0, 0, 0), thickness, cv::LINE_AA);
+    };
+    const auto labels = heatmapScaleLabels();
+    put(labels[0], margin, 1);
+    put(labels[1], (width - textWidth(labels[1])) / 2, 1);
+    put(labels[2], width - margin - textWidth(labels[2]), 1);
+    const std::string meaning = "probability of " + map.label + " by region";
+    put(meaning, (width - textWidth(meaning)) / 2, 2);
     return out;
 }
 

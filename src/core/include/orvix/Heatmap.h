@@ -12,6 +12,7 @@
 //   auto map = activationMap(output.classMaps(), metadata, "PNEUMONIA");
 //   cv::Mat shown = heatmapOverlay(picture, *map);   // BGR, the picture's size
 
+#include <array>
 #include <string>
 
 #include <opencv2/core/mat.hpp>
@@ -36,12 +37,21 @@ struct ActivationMap {
 Result<ActivationMap> activationMap(const cv::Mat& classMaps, const ModelMetadata& metadata,
                                     const std::string& label);
 
-// The colour (BGR) that the overlay gives a probability; the legend uses the same scale.
-cv::Vec3b heatmapColour(double probability);
+// The colour scale runs over cell log-odds from -span to +span, evenly: cells range far
+// wider than the picture's own probability (a clear pneumonia has cells at +20), and a scale
+// of probabilities would show them all at its top. Beyond, the ends' colours.
+inline constexpr double kHeatmapLogOddsSpan = 8.0;
+// The scale's ends and middle as probabilities, for legends: "0.03 %", "50 %", "99.97 %".
+std::array<std::string, 3> heatmapScaleLabels();
 
-// The picture at `size` (its own when empty) with the map laid over it: the cells upsampled
-// bilinearly over the whole picture, each pixel tinted with its probability's colour in
-// proportion to that probability, so that regions without evidence keep their grey.
+// The colour (BGR) at a position from 0 (no evidence) to 1 (strongest) of the scale, and the
+// position of a cell's log-odds.
+cv::Vec3b heatmapColour(double position);
+double heatmapPosition(double logOdds);
+
+// The picture at `size` (its own when empty) with the map laid over it: the cells' log-odds
+// upsampled bilinearly over the whole picture, each pixel tinted with its colour in proportion
+// to its position on the scale, so that regions without evidence keep their grey.
 // Precondition: the picture and the map are not empty.
 cv::Mat heatmapOverlay(const Image& picture, const ActivationMap& map, cv::Size size = {});
 
