@@ -6,6 +6,7 @@
 #include <fstream>
 #include <memory>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,10 @@ inline void writeBytes(const std::filesystem::path& path, const std::string& byt
 inline std::string readBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline std::span<const std::uint8_t> bytesOf(const std::string& s) {
+    return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
 }
 
 // A BGR picture of one colour.
