@@ -76,33 +76,6 @@ TEST_F(ImportRunTest, WritesTheFieldsInOrderAndKeepsTheNameAsOnDisk) {
     EXPECT_EQ(diagnostics_.str(), "");
 }
 
-TEST_F(ImportRunTest, UnreadableOrUndecodableFileKeepsThePreviousPictureAndName) {
-    const auto good = test::writePicture(dir_ / "first.png", test::solid(32, 32, cv::Scalar(30, 30, 30)));
-    ASSERT_EQ(importImage(ImporterOutcome::success(good), state_).status, ImportStatus::Analysed);
-    const std::string report = state_.fullText;
-
-    test::writeBytes(dir_ / "notes.png", "plain text, not a picture");
-    for (const auto& [file, status] : {std::pair{dir_ / "notes.png", ImportStatus::Undecodable},
-                                       std::pair{dir_ / "missing.png", ImportStatus::Unreadable}}) {
-        SCOPED_TRACE(file.string());
-        state_.showAlert = true;
-        console_.str("");
-        diagnostics_.str("");
-        auto result = importImage(ImporterOutcome::success(file), state_);
-        EXPECT_EQ(result.status, status);
-        EXPECT_EQ(state_.fileName.get(), "first.png") << "the old report must not be saved under the new name";
-        EXPECT_EQ(state_.fullText.get(), report);
-        EXPECT_EQ(state_.img.get().pixelWidth(), 32);
-        EXPECT_EQ(state_.classificationLabel.get(), "PNEUMONIA");
-        EXPECT_FALSE(state_.showAlert.get());
-        EXPECT_EQ(consoleLines(), std::vector<std::string>{fileURLString(file)});
-        // One diagnostic line naming the file and the reason.
-        const std::string diag = diagnostics_.str();
-        EXPECT_EQ(std::count(diag.begin(), diag.end(), '\n'), 1);
-        EXPECT_NE(diag.find(file.string()), std::string::npos) << diag;
-    }
-}
-
 TEST_F(ImportRunTest, AStageThatFailsGivesNoLabelOfItsOwnForThisPicture) {
     // The gate loads but its prediction overflows on any picture that is not mid-grey.
     auto gate = XRayClassifier1::create(test::fixtureModels() / "unstable" / "XRayClassifier1.mlmodelc");
