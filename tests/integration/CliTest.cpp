@@ -110,39 +110,30 @@ TEST_F(CliTest, JsonLinesForADirectoryTreeWithDicomFilesWithoutExtension) {
     EXPECT_EQ(red["path"], (dir_ / "batch" / "sub" / "red photo.png").string());
 }
 
-TEST_F(CliTest, UnreadableAndUndecodableFilesExitOneAndAreNamedOnStderr) {
-    test::writeBytes(dir_ / "broken.png", "not a png");
-    auto run = runScreen("--json " + q(dir_ / "batch" / "bright.png") + " " + q(dir_ / "broken.png") + " " +
-                         q(dir_ / "absent.jpg"));
-    EXPECT_EQ(run.status, 1);
-    const auto lines = jsonLines(run.out);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0]["status"], "ok");
-    EXPECT_EQ(lines[1]["status"], "undecodable");
-    EXPECT_EQ(lines[1]["result"], nullptr);
-    EXPECT_EQ(lines[1]["fileName"], "broken.png");
-    EXPECT_EQ(lines[2]["status"], "unreadable");
-    EXPECT_NE(run.err.find("broken.png"), std::string::npos);
-    EXPECT_NE(run.err.find("absent.jpg"), std::string::npos);
-}
-
-TEST_F(CliTest, APictureAStageCannotClassifyIsUnclassifiedWithoutAnEarlierLabel) {
+TEST_F(CliTest, FilesThatCannotBeAnalysedExitOneAndAreNamedOnStderr) {
     // The unstable gate classifies mid-grey pictures and fails on every other.
     test::TempDir models;
     std::filesystem::copy(test::fixtureModels() / "SickClassifier1.mlmodelc", models / "SickClassifier1.mlmodelc");
     std::filesystem::copy(test::fixtureModels() / "unstable" / "XRayClassifier1.mlmodelc",
                           models / "XRayClassifier1.mlmodelc");
     const auto grey = test::writePicture(dir_ / "mid-grey.png", test::solid(40, 40, cv::Scalar(128, 128, 128)));
-    auto run = runScreen("--json " + q(grey) + " " + q(dir_ / "batch" / "bright.png"), models.path());
+    test::writeBytes(dir_ / "broken.png", "not a png");
+    auto run = runScreen("--json " + q(grey) + " " + q(dir_ / "batch" / "bright.png") + " " + q(dir_ / "broken.png") +
+                             " " + q(dir_ / "absent.jpg"),
+                         models.path());
     EXPECT_EQ(run.status, 1);
     const auto lines = jsonLines(run.out);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0]["status"], "ok");
-    EXPECT_EQ(lines[1]["status"], "unclassified");
+    ASSERT_EQ(lines.size(), 4u);
+    const char* statuses[] = {"ok", "unclassified", "undecodable", "unreadable"};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(lines[i]["status"], statuses[i]);
+        EXPECT_EQ(lines[i]["result"] == nullptr, i > 0) << statuses[i];
+    }
     EXPECT_EQ(lines[1]["gate"], nullptr) << "the mid-grey picture's gate label is not this picture's";
     EXPECT_EQ(lines[1]["disease"]["label"], "NORMAL");
-    EXPECT_EQ(lines[1]["result"], nullptr);
-    EXPECT_NE(run.err.find("bright.png: not classified"), std::string::npos) << run.err;
+    EXPECT_EQ(lines[2]["fileName"], "broken.png");
+    for (const char* named : {"bright.png: not classified", "broken.png", "absent.jpg"})
+        EXPECT_NE(run.err.find(named), std::string::npos) << named << "\n" << run.err;
 }
 
 TEST_F(CliTest, UnreadableDirectoriesAreNamedAndTheSearchGoesOn) {

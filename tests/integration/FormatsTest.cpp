@@ -37,55 +37,37 @@ cv::Mat readExpected(const std::filesystem::path& path) {
 
 nlohmann::json manifest() { return nlohmann::json::parse(test::readBytes(pictures() / "manifest.json")); }
 
-std::span<const std::uint8_t> bytesOf(const std::string& s) {
-    return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
-}
-
 bool samePixels(const cv::Mat& a, const cv::Mat& b) {
     return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0;
 }
 
-TEST(Formats, EachOfferedFormatDecodesToThePixelsItsEncoderWrote) {
+TEST(Formats, EachOfferedFormatDecodesToItsPixelsAndEveryCutIsRefusedOrWhole) {
     const auto entries = manifest();
     ASSERT_GE(entries.size(), 20u);
     for (const auto& entry : entries) {
         const std::string name = entry["file"];
         SCOPED_TRACE(name);
         const std::string bytes = test::readBytes(pictures() / name);
-        auto decoded = decodeImage(bytesOf(bytes));
-        ASSERT_TRUE(decoded) << decoded.error().message;
-        const cv::Mat expected = readExpected(pictures() / entry["expected"].get<std::string>());
-        const cv::Mat& got = decoded->pixels();
-        ASSERT_EQ(got.size(), expected.size());
-        ASSERT_EQ(got.channels(), expected.channels());
-        EXPECT_LE(cv::norm(got, expected, cv::NORM_INF), entry["tolerance"].get<double>());
-    }
-}
-
-TEST(Formats, EveryCutFileIsRefusedOrDecodesToTheWholePicture) {
-    for (const auto& entry : manifest()) {
-        const std::string name = entry["file"];
-        SCOPED_TRACE(name);
-        const std::string bytes = test::readBytes(pictures() / name);
-        auto whole = decodeImage(bytesOf(bytes));
+        auto whole = decodeImage(test::bytesOf(bytes));
         ASSERT_TRUE(whole) << whole.error().message;
+        const cv::Mat expected = readExpected(pictures() / entry["expected"].get<std::string>());
+        ASSERT_EQ(whole->pixels().size(), expected.size());
+        ASSERT_EQ(whole->pixels().channels(), expected.channels());
+        EXPECT_LE(cv::norm(whole->pixels(), expected, cv::NORM_INF), entry["tolerance"].get<double>());
+
         int refused = 0;
         // Every length up to the last 64 bytes, every 7th before that: cuts land in headers,
         // in the pixel data and in what follows it.
         for (std::size_t length = 1; length < bytes.size(); length += length + 64 < bytes.size() ? 7 : 1) {
             const std::string cut = bytes.substr(0, length);  // a fresh allocation: no bytes beyond the cut
-            auto first = decodeImage(bytesOf(cut));
-            if (!first) {
+            auto decoded = decodeImage(test::bytesOf(cut));
+            if (!decoded) {
                 ++refused;
-                EXPECT_NE(first.error().message, "") << length;
+                EXPECT_NE(decoded.error().message, "") << length;
                 continue;
             }
-            EXPECT_TRUE(samePixels(first->pixels(), whole->pixels())) << "cut at " << length << " of " << bytes.size();
-            for (int run = 0; run < 2; ++run) {
-                auto again = decodeImage(bytesOf(cut));
-                ASSERT_TRUE(again) << length;
-                EXPECT_TRUE(samePixels(again->pixels(), first->pixels())) << "cut at " << length;
-            }
+            // Exactly equal: rows the cut took would show as uninitialised memory.
+            EXPECT_TRUE(samePixels(decoded->pixels(), whole->pixels())) << "cut at " << length << " of " << bytes.size();
         }
         EXPECT_GT(refused, 0);
     }
@@ -97,15 +79,15 @@ TEST(Formats, Jpeg2000DicomDecodesLikeTheSamePictureUncompressedOrSaysWhyNot) {
     for (const auto& pair : listed["pairs"]) {
         const std::string name = pair["compressed"];
         SCOPED_TRACE(name);
-        auto a = decodeImage(bytesOf(test::readBytes(pictures() / name)));
-        auto b = decodeImage(bytesOf(test::readBytes(pictures() / pair["uncompressed"].get<std::string>())));
+        auto a = decodeImage(test::bytesOf(test::readBytes(pictures() / name)));
+        auto b = decodeImage(test::bytesOf(test::readBytes(pictures() / pair["uncompressed"].get<std::string>())));
         ASSERT_TRUE(a) << a.error().message;
         ASSERT_TRUE(b) << b.error().message;
         EXPECT_TRUE(samePixels(a->pixels(), b->pixels()));
     }
     for (const auto& entry : listed["refused"]) {
         const std::string name = entry["file"];
-        auto refused = decodeImage(bytesOf(test::readBytes(pictures() / name)));
+        auto refused = decodeImage(test::bytesOf(test::readBytes(pictures() / name)));
         ASSERT_FALSE(refused) << name;
         EXPECT_NE(refused.error().message.find(entry["reason"].get<std::string>()), std::string::npos)
             << name << ": " << refused.error().message;
