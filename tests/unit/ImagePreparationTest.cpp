@@ -10,15 +10,6 @@
 namespace orvix {
 namespace {
 
-// Pixel (x, y) of a locked buffer as skip, R, G, B.
-std::array<std::uint8_t, 4> bufferPixel(PixelBuffer& buffer, int x, int y) {
-    buffer.lockBaseAddress();
-    const std::uint8_t* p = buffer.baseAddress() + static_cast<std::size_t>(y) * buffer.bytesPerRow() + x * 4;
-    std::array<std::uint8_t, 4> out{p[0], p[1], p[2], p[3]};
-    buffer.unlockBaseAddress();
-    return out;
-}
-
 TEST(RedrawImage, StretchesTheWholePictureUprightIntoAnXrgbSquare) {
     // Wide, red above blue: a letterbox border or a flipped picture would show in a corner.
     cv::Mat wide = test::solid(1000, 500, cv::Scalar(255, 0, 0));
@@ -29,16 +20,13 @@ TEST(RedrawImage, StretchesTheWholePictureUprightIntoAnXrgbSquare) {
     EXPECT_EQ(redrawn->size().height, 224.0);
     auto buffer = makePixelBuffer(*redrawn);
     ASSERT_TRUE(buffer);
-    EXPECT_EQ(buffer->formatType(), 32u);
-    EXPECT_EQ(buffer->width(), 224);
-    EXPECT_EQ(buffer->height(), 224);
-    EXPECT_GE(buffer->bytesPerRow(), 896u);
-    EXPECT_EQ(buffer->bytesPerRow() % 64, 0u);
     using Rgb = std::array<std::uint8_t, 3>;
+    buffer->lockBaseAddress();
     for (auto [x, y] : {std::pair{0, 0}, {223, 0}, {0, 223}, {223, 223}}) {
-        const auto px = bufferPixel(*buffer, x, y);
+        const std::uint8_t* px = buffer->baseAddress() + y * buffer->bytesPerRow() + x * 4;  // skip, R, G, B
         EXPECT_EQ((Rgb{px[1], px[2], px[3]}), (y == 0 ? Rgb{255, 0, 0} : Rgb{0, 0, 255})) << x << "," << y;
     }
+    buffer->unlockBaseAddress();
 }
 
 TEST(MakePixelBuffer, PaddedRowsAreSteppedByBytesPerRow) {
@@ -61,15 +49,7 @@ TEST(MakePixelBuffer, PaddedRowsAreSteppedByBytesPerRow) {
     buffer->unlockBaseAddress();
 }
 
-TEST(MakePixelBuffer, GreyPicturesFillRedGreenAndBlueAlike) {
-    cv::Mat grey(2, 3, CV_8UC1, cv::Scalar(17));
-    grey.at<std::uint8_t>(1, 2) = 200;
-    auto buffer = makePixelBuffer(Image(grey));
-    ASSERT_TRUE(buffer);
-    EXPECT_EQ(bufferPixel(*buffer, 0, 0), (std::array<std::uint8_t, 4>{0xFF, 17, 17, 17}));
-    EXPECT_EQ(bufferPixel(*buffer, 2, 1), (std::array<std::uint8_t, 4>{0xFF, 200, 200, 200}));
-}
-
+// Grey pictures fill red, green and blue alike (and the skipped byte as colour pictures do).
 TEST(RedrawImage, GreyGivesTheSameValuesAsItsColourExpansion) {
     cv::Mat grey(300, 517, CV_8UC1);
     cv::randu(grey, 0, 256);

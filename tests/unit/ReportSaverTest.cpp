@@ -41,41 +41,20 @@ void expectOldReportKept(const Status& saved, const std::filesystem::path& dir, 
     EXPECT_FALSE(state.showAlert.get());
 }
 
-TEST(SaveReport, BeforeAnyImportWritesAnEmptyOutputTxtInADirectoryItCreates) {
+TEST(SaveReport, WritesTheTextAsUtf8UnderTheFullFileNameInADirectoryItCreates) {
     test::TempDir home;
+    const auto docs = home / "Documents";
     DiagnosisState state = test::fixtureState();
-    ASSERT_TRUE(saveReport(state, home / "Documents"));
+    ASSERT_TRUE(saveReport(state, docs));  // before any import: an empty output_.txt
     EXPECT_TRUE(state.showAlert.get());
-    EXPECT_EQ(entries(home / "Documents"), std::vector<std::string>{"output_.txt"});
-    EXPECT_EQ(test::readBytes(home / "Documents" / "output_.txt"), "");
-}
-
-TEST(SaveReport, WritesTheEditedTextAsUtf8UnderTheFullFileName) {
-    test::TempDir docs;
-    DiagnosisState state = test::fixtureState();
+    EXPECT_EQ(test::readBytes(docs / "output_.txt"), "");
     state.fileName = "Lungen Aufnahme ü.jpeg";
     state.fullText = "Tested File Name: x\nPatient's Name: Zoë\nAdditional Info:";
-    ASSERT_TRUE(saveReport(state, docs.path()));
+    ASSERT_TRUE(saveReport(state, docs));
     state.fullText = "second version";
-    ASSERT_TRUE(saveReport(state, docs.path()));
-    EXPECT_EQ(entries(docs.path()), std::vector<std::string>{"output_Lungen Aufnahme ü.jpeg.txt"});
+    ASSERT_TRUE(saveReport(state, docs));
+    EXPECT_EQ(entries(docs), (std::vector<std::string>{"output_.txt", "output_Lungen Aufnahme ü.jpeg.txt"}));
     EXPECT_EQ(test::readBytes(docs / "output_Lungen Aufnahme ü.jpeg.txt"), "second version");
-}
-
-TEST(SaveReport, WriteCutShortKeepsTheOldFileAndChangesNoState) {
-    test::TempDir docs;
-    DiagnosisState state = savedOnce(docs.path());
-    // A file-size limit makes the write fail part way, also for root.
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 4096;
-    ::setrlimit(RLIMIT_FSIZE, &small);
-    const Status saved = saveReport(state, docs.path());
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
-    expectOldReportKept(saved, docs.path(), state, "");
 }
 
 TEST(SaveReport, NameTooLongForTheFileSystemFailsCleanly) {
@@ -103,12 +82,25 @@ private:
     bool mounted_ = false;
 };
 
-TEST(SaveReport, FullDiskKeepsTheOldFileAndLeavesNoPartialFile) {
+TEST(SaveReport, AWriteCutShortOrAFullDiskKeepsTheOldFileAndChangesNoState) {
     test::TempDir dir;
+    DiagnosisState state = savedOnce(dir.path());
+    // A file-size limit makes the write fail part way, also for root.
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    const Status saved = saveReport(state, dir.path());
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    expectOldReportKept(saved, dir.path(), state, "File too large");
+
     ScopedTmpfs disk(dir / "small", "size=64k");
     if (!disk.mounted()) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
-    DiagnosisState state = savedOnce(dir / "small");
-    expectOldReportKept(saveReport(state, dir / "small"), dir / "small", state, "No space left");
+    DiagnosisState full = savedOnce(dir / "small");
+    expectOldReportKept(saveReport(full, dir / "small"), dir / "small", full, "No space left");
 }
 
 TEST(SaveReport, ReadOnlyDirectoryFailsAndSaysWhy) {
