@@ -13,6 +13,7 @@ import io
 import json
 import os
 import sys
+from pathlib import Path
 
 import numpy as np
 from PIL import Image
@@ -68,12 +69,9 @@ def dicom_bytes(pixels, bits_stored=8, photometric=None, window=None, codestream
         ds.SamplesPerPixel, ds.PhotometricInterpretation, ds.PlanarConfiguration = 3, photometric or "RGB", 0
     if window:
         ds.WindowCenter, ds.WindowWidth = window
-    if codestreams:
-        if len(codestreams) > 1:
-            ds.NumberOfFrames = len(codestreams)
-        ds.PixelData = encapsulate(codestreams)
-    else:
-        ds.PixelData = pixels.tobytes()
+    if codestreams and len(codestreams) > 1:
+        ds.NumberOfFrames = len(codestreams)
+    ds.PixelData = encapsulate(codestreams) if codestreams else pixels.tobytes()
     out = io.BytesIO()
     ds.save_as(out, write_like_original=False)
     return out.getvalue()
@@ -126,18 +124,15 @@ def jpeg2000_dicom_pairs(out):
     listed = []
     for name, pixels, attributes, streams, syntax in pairs:
         plain = {k: v for k, v in attributes.items() if k != "pixel_representation"}
-        with open(os.path.join(out, name), "wb") as f:
-            f.write(dicom_bytes(pixels, codestreams=streams, syntax=syntax, **attributes))
-        with open(os.path.join(out, "expected", name + ".plain"), "wb") as f:
-            f.write(dicom_bytes(pixels, **plain))
+        Path(out, name).write_bytes(dicom_bytes(pixels, codestreams=streams, syntax=syntax, **attributes))
+        Path(out, "expected", name + ".plain").write_bytes(dicom_bytes(pixels, **plain))
         listed.append({"compressed": name, "uncompressed": "expected/" + name + ".plain"})
 
     whole = codestream(grey)
     refused = [("j2k-cut-codestream.dcm", [whole[: len(whole) // 2]], lossless, "JPEG 2000 codestream damaged"),
                ("mpeg2.dcm", [whole], "1.2.840.10008.1.2.4.100", "transfer syntax 1.2.840.10008.1.2.4.100")]
     for name, streams, syntax, _ in refused:
-        with open(os.path.join(out, name), "wb") as f:
-            f.write(dicom_bytes(grey, codestreams=streams, syntax=syntax))
+        Path(out, name).write_bytes(dicom_bytes(grey, codestreams=streams, syntax=syntax))
     return {"pairs": listed, "refused": [{"file": name, "reason": reason} for name, _, _, reason in refused]}
 
 
@@ -146,26 +141,19 @@ def main(out):
     manifest = []
     grey, colour = grey_picture(), colour_picture()
 
-    def raw(name, pixels):
-        channels = 1 if pixels.ndim == 2 else pixels.shape[2]
-        with open(os.path.join(out, "expected", name), "wb") as f:
-            f.write(f"{pixels.shape[1]} {pixels.shape[0]} {channels}\n".encode() + pixels.tobytes())
-        return name
-
-    def put(name, data, expected, tolerance=0):
-        with open(os.path.join(out, name), "wb") as f:
-            f.write(data)
-        manifest.append({"file": name, "expected": "expected/" + raw(name + ".raw", expected), "tolerance": tolerance})
+    def put(name, data, expected=None, tolerance=0):
+        """expected None: a lossy file, whose reference is Pillow's decode of it."""
+        expected = np.asarray(Image.open(io.BytesIO(data))) if expected is None else expected
+        channels = 1 if expected.ndim == 2 else expected.shape[2]
+        Path(out, name).write_bytes(data)
+        Path(out, "expected", name + ".raw").write_bytes(
+            f"{expected.shape[1]} {expected.shape[0]} {channels}\n".encode() + expected.tobytes())
+        manifest.append({"file": name, "expected": f"expected/{name}.raw", "tolerance": tolerance})
 
     def pil(image, fmt, **kw):
         buf = io.BytesIO()
         image.save(buf, fmt, **kw)
         return buf.getvalue()
-
-    def lossy(name, data, tolerance):
-        """A lossy file whose reference is Pillow's decode of it."""
-        decoded = np.asarray(Image.open(io.BytesIO(data)))
-        put(name, data, decoded, tolerance)
 
     g, c = Image.fromarray(grey), Image.fromarray(colour)
     deep = Image.fromarray(grey.astype(np.uint16) * 257)  # 16-bit samples that scale back exactly
@@ -174,9 +162,9 @@ def main(out):
     put("colour.png", pil(c, "PNG"), colour)
     put("grey16.png", pil(deep, "PNG"), grey)
     put("palette.png", pil(c.quantize(64), "PNG"), np.asarray(c.quantize(64).convert("RGB")))
-    lossy("grey.jpg", pil(g, "JPEG", quality=90), 1)
-    lossy("colour.jpg", pil(c, "JPEG", quality=90), 1)
-    lossy("progressive.jpeg", pil(c, "JPEG", quality=85, progressive=True), 1)
+    put("grey.jpg", pil(g, "JPEG", quality=90), None, 1)
+    put("colour.jpg", pil(c, "JPEG", quality=90), None, 1)
+    put("progressive.jpeg", pil(c, "JPEG", quality=85, progressive=True), None, 1)
     exif = Image.Exif()
     exif[0x0112] = 6  # stored sideways: turn 90 degrees clockwise to view
     sideways = pil(c.transpose(Image.Transpose.ROTATE_90), "JPEG", quality=90, exif=exif.tobytes())
@@ -187,7 +175,7 @@ def main(out):
     put("colour-lzw.tiff", pil(c, "TIFF", compression="tiff_lzw"), colour)
     put("grey16-deflate.tif", pil(deep, "TIFF", compression="tiff_adobe_deflate"), grey)
     put("colour-lossless.webp", pil(c, "WEBP", lossless=True), colour)
-    lossy("colour.webp", pil(c, "WEBP", quality=90), 2)
+    put("colour.webp", pil(c, "WEBP", quality=90), None, 2)
     put("grey.pgm", pil(g, "PPM"), grey)
     put("colour.ppm", pil(c, "PPM"), colour)
     bits = grey > 127
@@ -199,10 +187,8 @@ def main(out):
     put("colour", dicom_bytes(colour), colour)  # DICOM files often have no extension
     put("jpeg2000.dcm", dicom_bytes(grey, codestreams=[codestream(grey)], syntax="1.2.840.10008.1.2.4.90"), grey)
 
-    with open(os.path.join(out, "manifest.json"), "w") as f:
-        json.dump(manifest, f, indent=1)
-    with open(os.path.join(out, "dicom-jpeg2000.json"), "w") as f:
-        json.dump(jpeg2000_dicom_pairs(out), f, indent=1)
+    Path(out, "manifest.json").write_text(json.dumps(manifest, indent=1))
+    Path(out, "dicom-jpeg2000.json").write_text(json.dumps(jpeg2000_dicom_pairs(out), indent=1))
     print(f"{len(manifest)} pictures in {out}")
 
 

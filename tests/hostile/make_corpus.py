@@ -25,20 +25,16 @@ def png_chunk(kind, data):
     return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
 
 
-def png_declaring(width, height, payload=b""):
-    """A valid PNG signature and header declaring width x height grey pixels, with a tiny IDAT."""
+def png_file(width, height, idat):
+    """A PNG signature and header declaring width x height grey pixels, with the given compressed data."""
     ihdr = struct.pack(">IIBBBBB", width, height, 8, 0, 0, 0, 0)
-    idat = zlib.compress(payload or b"\0" * 64, 9)
     return b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", ihdr) + png_chunk(b"IDAT", idat) + png_chunk(b"IEND", b"")
 
 
 def png_bomb(side):
     """side x side grey zeros: a few hundred KB that decode to side^2 bytes."""
-    row = b"\0" + b"\0" * side
     comp = zlib.compressobj(9)
-    data = b"".join(comp.compress(row) for _ in range(side)) + comp.flush()
-    ihdr = struct.pack(">IIBBBBB", side, side, 8, 0, 0, 0, 0)
-    return b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", ihdr) + png_chunk(b"IDAT", data) + png_chunk(b"IEND", b"")
+    return png_file(side, side, b"".join(comp.compress(b"\0" * (side + 1)) for _ in range(side)) + comp.flush())
 
 
 def encoded(ext, img, params=()):
@@ -70,10 +66,10 @@ def main(out):
     expected = {}
 
     def put(name, data, outcome):
-        path = os.path.join(os.fsencode(out), name if isinstance(name, bytes) else name.encode())
-        with open(path, "wb") as f:
+        name = name if isinstance(name, bytes) else name.encode()
+        with open(os.path.join(os.fsencode(out), name), "wb") as f:
             f.write(data)
-        expected[(name if isinstance(name, bytes) else name.encode()).hex()] = outcome
+        expected[name.hex()] = outcome
 
     grey = chest_like(320, 240)
     jpeg, png = encoded(".jpg", grey), encoded(".png", grey)
@@ -95,8 +91,9 @@ def main(out):
                 flipped[at] ^= 1 << int(rng.integers(0, 8))
             # Every PNG chunk carries a CRC; a JPEG's damage shows only where libjpeg notices it.
             put(f"bitflip-{i}.{name}", bytes(flipped), libjpeg_outcome(bytes(flipped)) if name == "jpg" else "undecodable")
-    put("declares-40000x40000.png", png_declaring(40000, 40000), "undecodable")
-    put("declares-65535x1.png", png_declaring(65535, 1), "undecodable")  # far less pixel data than declared
+    tiny = zlib.compress(b"\0" * 64, 9)
+    put("declares-40000x40000.png", png_file(40000, 40000, tiny), "undecodable")
+    put("declares-65535x1.png", png_file(65535, 1, tiny), "undecodable")  # far less pixel data than declared
     put("bomb-12000x12000.png", png_bomb(12000), "undecodable")  # 144 MP: over the pixel limit
     put("bomb-9000x9000.png", png_bomb(9000), "ok")              # 81 MP: allowed, bounded memory
     put("1x1.png", encoded(".png", np.full((1, 1), 128, np.uint8)), "ok")
@@ -127,17 +124,11 @@ def main(out):
     put("a" * 246 + ".png", png, "ok")
     put("\u00fcml\u00e4ut-\u0440\u0435\u043d\u0442\u0433\u0435\u043d.jpg", jpeg, "ok")
     # Things that are not files to read.
-    os.makedirs(os.path.join(out, "directory.png"), exist_ok=True)
-    expected["directory.png".encode().hex()] = "unreadable"
-    link = os.path.join(out, "dangling-link.png")
-    if os.path.lexists(link):
-        os.remove(link)
-    os.symlink(os.path.join(out, "does-not-exist.png"), link)
-    expected["dangling-link.png".encode().hex()] = "unreadable"
-    fifo = os.path.join(out, "fifo.png")
-    if not os.path.exists(fifo):
-        os.mkfifo(fifo)
-    expected["fifo.png".encode().hex()] = "unreadable"
+    for name, make in (("directory.png", os.mkdir), ("fifo.png", os.mkfifo),
+                       ("dangling-link.png", lambda p: os.symlink(os.path.join(out, "does-not-exist.png"), p))):
+        if not os.path.lexists(os.path.join(out, name)):
+            make(os.path.join(out, name))
+        expected[name.encode().hex()] = "unreadable"
 
     with open(os.path.join(out, "expected.json"), "w") as f:
         json.dump(expected, f, indent=1, sort_keys=True)
