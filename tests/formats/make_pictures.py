@@ -1,13 +1,9 @@
-"""Writes one small grey and one small colour picture in every format Orvix offers, each
-through an encoder that is not Orvix's decoder (Pillow; pydicom for DICOM), with the
-pixels that Orvix must decode from it.
+"""Writes small grey and colour pictures in every format Orvix offers, each through an encoder
+that is not Orvix's decoder (Pillow; pydicom for DICOM):  python3 tests/formats/make_pictures.py OUTDIR
 
-    python3 tests/formats/make_pictures.py OUTDIR
-
-OUTDIR/manifest.json lists {"file", "expected", "tolerance"}: "expected" names a raw
-file under OUTDIR/expected/ ("width height channels\\n", then the rows; 1 channel grey or 3 channels RGB) and
-"tolerance" is the largest difference allowed per sample (0 for lossless formats; for
-lossy ones the reference is Pillow's own decode of the same file).
+OUTDIR/manifest.json lists {"file", "expected", "tolerance"}: "expected" names a raw file under
+OUTDIR/expected/ ("width height channels\\n", then the RGB or grey rows) and "tolerance" is the
+largest difference allowed per sample (0 for lossless formats; lossy ones are held to Pillow's decode).
 """
 import io
 import json

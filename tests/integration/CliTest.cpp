@@ -93,21 +93,18 @@ TEST_F(CliTest, JsonLinesForADirectoryTreeWithDicomFilesWithoutExtension) {
     std::map<std::string, nlohmann::json> byName;
     for (const auto& j : lines) byName[j.at("fileName").get<std::string>()] = j;
 
-    const auto& bright = byName.at("bright.png");
-    EXPECT_EQ(bright["status"], "ok");
-    EXPECT_EQ(bright["gate"]["label"], "X-Ray");
-    EXPECT_EQ(bright["disease"]["label"], "NORMAL");
-    EXPECT_EQ(bright["result"], "NEGATIVE");
-    EXPECT_EQ(bright["isChestXRay"], true);
-    EXPECT_DOUBLE_EQ(bright["accuracy"].get<double>(), bright["gate"]["probabilities"]["X-Ray"].get<double>());
-
-    EXPECT_EQ(byName.at("dark.jpg")["result"], "POSITIVE");
-    EXPECT_EQ(byName.at("IM0001")["result"], "NEGATIVE");
-    const auto& red = byName.at("red photo.png");
-    EXPECT_EQ(red["isChestXRay"], false);
-    EXPECT_EQ(red["result"], "NOT A CHEST X-RAY");
-    EXPECT_EQ(red["gate"]["label"], "other");
-    EXPECT_EQ(red["path"], (dir_ / "batch" / "sub" / "red photo.png").string());
+    for (const auto& [name, gate, disease, result] :
+         {std::tuple{"bright.png", "X-Ray", "NORMAL", "NEGATIVE"}, {"dark.jpg", "X-Ray", "PNEUMONIA", "POSITIVE"},
+          {"IM0001", "X-Ray", "NORMAL", "NEGATIVE"}, {"red photo.png", "other", "PNEUMONIA", "NOT A CHEST X-RAY"}}) {
+        const auto& j = byName.at(name);
+        EXPECT_EQ(j["status"], "ok") << name;
+        EXPECT_EQ(j["gate"]["label"], gate) << name;
+        EXPECT_EQ(j["disease"]["label"], disease) << name;
+        EXPECT_EQ(j["result"], result) << name;
+        EXPECT_EQ(j["isChestXRay"], std::string(gate) == "X-Ray") << name;
+        EXPECT_DOUBLE_EQ(j["accuracy"].get<double>(), j["gate"]["probabilities"][gate].get<double>()) << name;
+    }
+    EXPECT_EQ(byName.at("red photo.png")["path"], (dir_ / "batch" / "sub" / "red photo.png").string());
 }
 
 TEST_F(CliTest, FilesThatCannotBeAnalysedExitOneAndAreNamedOnStderr) {

@@ -68,11 +68,8 @@ TEST_F(ImportRunTest, WritesTheFieldsInOrderAndKeepsTheNameAsOnDisk) {
     EXPECT_NE(state_.fullText.get().find("Test Result: NEGATIVE\nAccuracy: "), std::string::npos);
 
     const auto lines = consoleLines();
-    ASSERT_EQ(lines.size(), 6u);  // URL, then the disease stage's block
+    ASSERT_EQ(lines.size(), 6u);  // URL, then the disease stage's block (ClassificationTest)
     EXPECT_EQ(lines[0], fileURLString(file));
-    EXPECT_NE(lines[0].find("/R%C3%B6ntgen%20Aufnahme%201.png"), std::string::npos) << lines[0];
-    EXPECT_EQ(lines[1], "==================");
-    EXPECT_EQ(lines[4], "NORMAL");
     EXPECT_EQ(diagnostics_.str(), "");
 }
 
@@ -84,11 +81,8 @@ TEST_F(ImportRunTest, AStageThatFailsGivesNoLabelOfItsOwnForThisPicture) {
     state.classificationLabel2 = "X-Ray";  // as an earlier picture left it
     const auto file = test::writePicture(dir_ / "bright.png", test::solid(32, 32, cv::Scalar(240, 240, 240)));
 
-    auto result = importImage(ImporterOutcome::success(file), state);
-    EXPECT_EQ(result.status, ImportStatus::Unclassified);
-    EXPECT_FALSE(result.gate) << "the earlier picture's gate label must not be reported as this one's";
-    ASSERT_TRUE(result.disease);
-    EXPECT_EQ(result.disease->classLabel, "NORMAL");
+    // The result's statuses and stages: CliTest.
+    EXPECT_FALSE(importImage(ImporterOutcome::success(file), state).gate);
     EXPECT_EQ(state.fileName.get(), "bright.png");
     EXPECT_EQ(state.classificationLabel2.get(), "X-Ray");  // the stage that stopped wrote nothing
     const std::string diag = diagnostics_.str();

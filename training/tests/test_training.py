@@ -61,18 +61,14 @@ class PatientSplit(unittest.TestCase):
 
 class Figures(unittest.TestCase):
     def test_auc_ranks_and_ties(self):
-        self.assertEqual(metrics.auc([0.1, 0.2, 0.8, 0.9], [0, 0, 1, 1]), 1.0)
-        self.assertEqual(metrics.auc([0.9, 0.8, 0.2, 0.1], [0, 0, 1, 1]), 0.0)
         self.assertEqual(metrics.auc([0.5, 0.5], [0, 1]), 0.5)
         rng = np.random.default_rng(0)
         s, y = rng.random(200), rng.integers(0, 2, 200)
         pairs = [(a > b) + 0.5 * (a == b) for a in s[y == 1] for b in s[y == 0]]
         self.assertAlmostEqual(metrics.auc(s, y), float(np.mean(pairs)))
 
-    def test_wilson_interval_contains_the_rate(self):
-        p, lo, hi = metrics.wilson(95, 100)
-        self.assertEqual(p, 0.95)
-        self.assertTrue(lo < 0.95 < hi <= 1.0)
+    def test_wilson_interval(self):
+        np.testing.assert_allclose(metrics.wilson(95, 100), (0.95, 0.8883, 0.9785), atol=1e-4)
         self.assertEqual(metrics.wilson(10, 10)[2], 1.0)
 
     def test_temperature_is_recovered(self):
@@ -82,15 +78,12 @@ class Figures(unittest.TestCase):
         t = metrics.fit_temperature(true_logits * 3.0, y)  # over-confident by a factor 3
         self.assertAlmostEqual(t, 3.0, delta=0.3)
 
-    def test_threshold_sits_inside_the_feasible_region(self):
-        p = np.array([0.05, 0.1, 0.2, 0.3, 0.7, 0.8, 0.9, 0.95])
-        y = np.array([0, 0, 0, 0, 1, 1, 1, 1])
-        t, feasible = metrics.operating_threshold([p], [y], 1.0, 1.0)
-        self.assertTrue(feasible)
-        self.assertTrue(0.3 < t <= 0.7)
-        self.assertAlmostEqual(t, 0.5, delta=0.05)  # the middle in logit space
-
     def test_one_threshold_for_views_with_their_own_floors(self):
+        # One view that can be met: the middle of the feasible region in logit space.
+        p = np.array([0.05, 0.1, 0.2, 0.3, 0.7, 0.8, 0.9, 0.95])
+        t, feasible = metrics.operating_threshold([p], [np.repeat([0, 1], 4)], 1.0, 1.0)
+        self.assertTrue(feasible)
+        self.assertAlmostEqual(t, 0.5, delta=0.05)
         children = (np.array([0.1, 0.2, 0.6, 0.9]), np.array([0, 0, 1, 1]))
         adults = (np.array([0.3, 0.5, 0.4, 0.8]), np.array([0, 0, 1, 1]))
         # Children are met from 0.2 to 0.6; adults need 0.5 < t <= 0.8 for specificity 1, t <= 0.4 for
