@@ -16,6 +16,7 @@
 #include "orvix/DiagnosisState.h"
 #include "orvix/Heatmap.h"
 #include "orvix/ImportRun.h"
+#include "orvix/PictureSearch.h"
 #include "orvix/Report.h"
 #include "orvix/ReportSaver.h"
 
@@ -116,7 +117,7 @@ class OutputFolder {
 public:
     OutputFolder(std::filesystem::path dir, const char* what) : dir_(std::move(dir)), what_(what) {}
 
-    bool write(const cli::FoundPicture& picture, const std::string& name, std::string_view content) {
+    bool write(const FoundPicture& picture, const std::string& name, std::string_view content) {
         const auto target = dir_ / picture.folder / name;
         const auto [earlier, first] = written_.emplace(target, picture.path);
         if (!first) {
@@ -139,7 +140,7 @@ private:
 };
 
 // The heatmap file of an analysed chest X-ray, when its model gives class maps.
-bool writeHeatmap(OutputFolder& folder, const cli::FoundPicture& picture, const DiagnosisState& state) {
+bool writeHeatmap(OutputFolder& folder, const FoundPicture& picture, const DiagnosisState& state) {
     if (state.classificationLabel2.get() != "X-Ray" || state.activationMap.get().empty()) return true;
     std::vector<std::uint8_t> png;
     if (!cv::imencode(".png", heatmapPicture(state.img.get(), state.activationMap.get()), png)) {
@@ -206,10 +207,10 @@ int main(int argc, char** argv) {
     if (options.reportsDir) reports.emplace(*options.reportsDir, "report");
     if (options.heatmapsDir) heatmaps.emplace(*options.heatmapsDir, "heatmap");
 
-    const auto [files, searchErrors] = cli::collectPictures(options.paths);
+    const auto [files, searchErrors] = collectPictures(options.paths);
     int exitCode = 0;
     for (const auto& error : searchErrors) {
-        std::cerr << "orvix-screen: " << error << '\n';
+        std::cerr << "orvix-screen: " << error.text() << '\n';
         exitCode = 1;
     }
     if (options.format == OutputFormat::Csv)

@@ -7,6 +7,7 @@ namespace {
 
 std::ostream* consoleStream = &std::cout;
 std::ostream* diagnosticStream = &std::cerr;
+thread_local int silenced = 0;  // ThreadConsoleSilence objects alive on this thread
 
 void writeLine(std::ostream* stream, std::string_view line) {
     if (stream == nullptr) return;
@@ -18,7 +19,14 @@ void writeLine(std::ostream* stream, std::string_view line) {
 
 void setConsoleStream(std::ostream* stream) { consoleStream = stream; }
 void setDiagnosticStream(std::ostream* stream) { diagnosticStream = stream; }
-void printConsoleLine(std::string_view line) { writeLine(consoleStream, line); }
-void printDiagnostic(std::string_view line) { writeLine(diagnosticStream, line); }
+void printConsoleLine(std::string_view line) {
+    if (silenced == 0) writeLine(consoleStream, line);
+}
+void printDiagnostic(std::string_view line) {
+    if (silenced == 0) writeLine(diagnosticStream, line);
+}
+
+ThreadConsoleSilence::ThreadConsoleSilence() { ++silenced; }
+ThreadConsoleSilence::~ThreadConsoleSilence() { --silenced; }
 
 }  // namespace orvix

@@ -14,9 +14,21 @@
 
 namespace orvix {
 
-// nullptr discards. The stream must outlive its use.
+// nullptr discards. The stream must outlive its use. These settings are for the whole
+// process and unguarded: make them before other threads print.
 void setConsoleStream(std::ostream* stream);
 void setDiagnosticStream(std::ostream* stream);
+
+// While one lives, the lines of both channels that its own thread prints are discarded;
+// other threads print as set above. For a worker thread that reports its results by other
+// means. Create and destroy it on the same thread; they nest.
+class ThreadConsoleSilence {
+public:
+    ThreadConsoleSilence();
+    ~ThreadConsoleSilence();
+    ThreadConsoleSilence(const ThreadConsoleSilence&) = delete;
+    ThreadConsoleSilence& operator=(const ThreadConsoleSilence&) = delete;
+};
 
 void printConsoleLine(std::string_view line);
 void printDiagnostic(std::string_view line);

@@ -1,0 +1,38 @@
+#pragma once
+// The picture files among files and folders that a user names: what the batch tool and the
+// window's worklist analyse.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace orvix {
+
+struct FoundPicture {
+    std::filesystem::path path;
+    // The folders between the directory argument it was found in and the file ("a/b" for
+    // D/a/b/x.dcm; empty for a named file or one directly in D).
+    std::filesystem::path folder;
+};
+
+// A directory that could not be listed.
+struct SearchError {
+    std::filesystem::path directory;
+    std::string reason;
+
+    std::string text() const { return directory.string() + ": " + reason; }  // "<directory>: <reason>"
+};
+
+struct CollectedPictures {
+    std::vector<FoundPicture> pictures;
+    std::vector<SearchError> errors;
+};
+
+// Files to analyse, in order: a named file as it is, a directory's picture files (by
+// extension, or DICOM by content when they have none; recursively, not through links
+// to directories, sorted). A directory that cannot be listed is an error, and the search
+// goes on with the rest; a path that does not exist is kept so that it is reported as
+// unreadable.
+CollectedPictures collectPictures(const std::vector<std::filesystem::path>& paths);
+
+}  // namespace orvix
