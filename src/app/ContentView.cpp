@@ -4,6 +4,7 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -47,24 +48,29 @@ ContentView::ContentView(DiagnosisState state, QWidget* parent)
     setObjectName("ContentView");
     setAcceptDrops(true);
     sidebar_->setFixedWidth(kSidebarWidth);
+    sidebar_->setObjectName("sidebar");
 
-    // Results column: controls box, divider, the blank lower box (one empty text).
+    // Results column: controls box, divider (drawn over their common edge), the blank lower box
+    // (one empty text): 0.7 H + 0.3 H.
     auto* results = new QVBoxLayout(resultsColumn_);
     results->setContentsMargins(0, 0, 0, 0);
+    results->setSpacing(0);
     results->addWidget(controls_, 0, Qt::AlignHCenter);
-    results->addWidget(makeDivider(Qt::Horizontal, resultsColumn_));
     results->addWidget(blankBox_, 0, Qt::AlignHCenter);
+    resultsDivider_ = makeDivider(Qt::Horizontal, resultsColumn_);
     (new QVBoxLayout(blankBox_))->addWidget(new QLabel(QString(), blankBox_), 0, Qt::AlignCenter);
     blankBox_->layout()->setContentsMargins(0, 0, 0, 0);
     resultsColumn_->setObjectName("resultsColumn");
     blankBox_->setObjectName("blankBox");
 
-    // Detail: image column | divider | results column, at its own full size inside the scroll area.
+    // Detail: image column | results column, at its own full size inside the scroll area; the
+    // divider between them is drawn over their common edge, so that the two halves make W.
     auto* row = new QHBoxLayout(detail_);
     row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
     row->addWidget(imagePanel_);
-    row->addWidget(makeDivider(Qt::Vertical, detail_));
     row->addWidget(resultsColumn_);
+    columnDivider_ = makeDivider(Qt::Vertical, detail_);
     detail_->setObjectName("detail");
     scroll_->setWidget(detail_);
     scroll_->setWidgetResizable(false);
@@ -73,10 +79,11 @@ ContentView::ContentView(DiagnosisState state, QWidget* parent)
 
     auto* columns = new QHBoxLayout(this);
     columns->setContentsMargins(0, 0, 0, 0);
-    columns->setSpacing(0);
-    columns->addWidget(sidebar_);
-    columns->addWidget(makeDivider(Qt::Vertical, this));
-    columns->addWidget(scroll_, 1);
+    columns->addWidget(scroll_);
+    // The sidebar floats over the detail's left edge, with a rule on its right.
+    sidebar_->setAutoFillBackground(true);
+    sidebar_->setVisible(false);
+    sidebar_->setAccessibleName(QStringLiteral("Disease options"));
 
     connect(controls_, &ControlsArea::saveFailed, this, &ContentView::saveFailed);
     connect(controls_, &ControlsArea::saved, this, [this] { setReportEdited(false); });
@@ -117,10 +124,28 @@ void ContentView::applyGeometry() {
     geometry_ = Geometry{static_cast<double>(width()), static_cast<double>(height())};
     imagePanel_->applyGeometry(geometry_);
     controls_->applyGeometry(geometry_);
-    resultsColumn_->setFixedWidth(geometry_.w(0.5));
+    // Half of W each; with an odd W the results column is the pixel narrower, so that they make W.
+    resultsColumn_->setFixedWidth(std::max(0, width() - geometry_.w(0.5)));
     blankBox_->setFixedSize(geometry_.w(0.5), geometry_.h(0.3));
-    // The detail content keeps its size (W plus a divider wide, H tall); the scroll area shows what fits.
-    detail_->setFixedSize(detail_->layout()->sizeHint().width(), std::max(detail_->layout()->sizeHint().height(), height()));
+    // The detail content keeps its size (W wide, H tall, more where its widgets need it); the
+    // scroll area shows what fits.
+    const QSize content = detail_->layout()->sizeHint();
+    detail_->setFixedSize(std::max(content.width(), width()), std::max(content.height(), height()));
+    columnDivider_->setGeometry(imagePanel_->width(), 0, 1, detail_->height());
+    columnDivider_->raise();
+    resultsDivider_->setGeometry(0, controls_->height(), resultsColumn_->width(), 1);
+    resultsDivider_->raise();
+    sidebar_->setGeometry(0, 0, kSidebarWidth, height());
+    sidebar_->raise();
+}
+
+void ContentView::setSidebarShown(bool shown) { sidebar_->setVisible(shown); }
+
+bool ContentView::sidebarShown() const { return sidebar_->isVisibleTo(this); }
+
+void ContentView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    applyGeometry();
 }
 
 QStringList ContentView::importerNameFilters() {
@@ -129,7 +154,8 @@ QStringList ContentView::importerNameFilters() {
         patterns << "*." + QString::fromStdString(ext) << "*." + QString::fromStdString(ext).toUpper();
     }
     // DICOM files often have no extension: the second filter offers every file, the decoder decides.
-    return {QStringLiteral("Images (%1)").arg(patterns.join(' ')), QStringLiteral("DICOM and other files (*)")};
+    return {QStringLiteral("Images and DICOM (%1)").arg(patterns.join(' ')), QStringLiteral("DICOM files (*)"),
+            QStringLiteral("All files (*)")};
 }
 
 void ContentView::upload() { state_.toggleOpenFile(); }
@@ -142,12 +168,19 @@ void ContentView::presentImporter() {
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilters(importerNameFilters());
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    if (QDir(pictures).exists()) dialog.setDirectory(pictures);
+    dialog.setDirectory(importerFolder());
     const bool chosen = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
     importerShown_ = false;
     state_.openFile = false;  // the importer has closed, whatever the outcome
-    if (chosen) importFile(localFilePath(dialog.selectedFiles().first()));
+    if (!chosen) return;
+    rememberFolder(QFileInfo(dialog.selectedFiles().first()).absolutePath());
+    importFile(localFilePath(dialog.selectedFiles().first()));
+}
+
+QString ContentView::importerFolder() const {
+    if (!lastFolder_.isEmpty()) return lastFolder_;
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    return QDir(pictures).exists() ? pictures : QDir::homePath();
 }
 
 std::optional<ImportResult> ContentView::importFile(const std::filesystem::path& path) {

@@ -1,7 +1,9 @@
 #pragma once
-// The diagnosis screen: the sidebar beside the detail area (image column | results column),
-// every detail size a fraction of this widget's own size W x H, recomputed on resize.
-// The detail area scrolls horizontally where it is wider than the room beside the sidebar.
+// The diagnosis screen: the detail area (image column | results column), every size a fraction
+// of this widget's own size W x H, recomputed on resize, so that it fills the widget exactly.
+// The sidebar is laid over the detail's left edge while shown (View > Show Sidebar; hidden at
+// start), so that showing it never squeezes or hides the results column. The detail scrolls
+// only where its widgets cannot shrink to the fractions of a small window.
 
 #include <QMessageBox>
 #include <QWidget>
@@ -14,6 +16,7 @@
 #include "orvix/DiagnosisState.h"
 #include "orvix/ImportRun.h"
 
+class QFrame;
 class QScrollArea;
 class QFileDialog;
 
@@ -40,6 +43,10 @@ public:
     void upload();
     // The save action (File > Save Report).
     void save();
+
+    // View > Show Sidebar.
+    void setSidebarShown(bool shown);
+    bool sidebarShown() const;
 
     // View > Show Heatmap.
     void setHeatmapShown(bool shown);
@@ -69,6 +76,10 @@ public:
     // The importer's name filters: every format the decoder reads, then all files (for DICOM
     // without extension).
     static QStringList importerNameFilters();
+    // Where the importer opens: the folder of the last picture chosen in this window, else
+    // Pictures, else home.
+    QString importerFolder() const;
+    void rememberFolder(const QString& folder) { lastFolder_ = folder; }
 
 signals:
     // Shown by the window: a save that failed, with the path and the reason.
@@ -83,6 +94,7 @@ signals:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
@@ -96,12 +108,15 @@ private:
     sideBar* sidebar_;
     QScrollArea* scroll_;
     QWidget* detail_;
+    QFrame* columnDivider_;
+    QFrame* resultsDivider_;
     ImagePanel* imagePanel_;
     QWidget* resultsColumn_;
     ControlsArea* controls_;
     QWidget* blankBox_;
     std::vector<std::function<void()>> unobserve_;
     bool importerShown_ = false;
+    QString lastFolder_;
     bool heatmapShown_ = false;
     bool reportEdited_ = false;
     std::function<QMessageBox::StandardButton()> askAboutEdits_;

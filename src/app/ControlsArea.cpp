@@ -27,6 +27,10 @@ ResultPanel::ResultPanel(DiagnosisState state, QWidget* parent)
     message_->setObjectName("notAnXRay");
     probability_->setObjectName("diseaseProbability");
     probability_->setTextFormat(Qt::RichText);
+    message_->setAccessibleName(QStringLiteral("Result"));
+    verdict_->setAccessibleName(QStringLiteral("Verdict"));
+    confidence_->setAccessibleName(QStringLiteral("Gate confidence"));
+    probability_->setAccessibleName(QStringLiteral("Pneumonia probability"));
     verdict_->setObjectName("verdict");
     confidence_->setObjectName("confidence");
     colour(message_, kRed);
@@ -90,7 +94,10 @@ ControlsArea::ControlsArea(DiagnosisState state, QWidget* parent)
       editor_(new TextEditingView(Binding<std::string>(state_.fullText), State<std::string>(""), this)),
       saved_(new SavedMessage(this)), save_(new QPushButton(QStringLiteral("Save"), this)) {
     testResult_->setObjectName("testResultHeader");
+    testResult_->setFocusPolicy(Qt::NoFocus);  // a header: it does nothing
     save_->setObjectName("saveButton");
+    save_->setAccessibleName(QStringLiteral("Save report"));
+    saved_->ok()->setAccessibleName(QStringLiteral("Dismiss the saved message"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(testResult_, 0, Qt::AlignHCenter);

@@ -321,10 +321,13 @@ QPushButton* makePill(const QString& text, QWidget* parent) {
 
 void sizePill(QPushButton* pill, int width, int height) {
     pill->setFixedSize(width, height);
+    // Keyboard focus shows as a dark ring that the blue fill cannot hide.
     pill->setStyleSheet(QStringLiteral("QPushButton { color: white; background-color: %1; border: none;"
-                                       " border-radius: %2px; padding: 0px; }")
+                                       " border-radius: %2px; padding: 0px; }"
+                                       " QPushButton:focus { border: 3px solid %3; }")
                             .arg(kBlue.name())
-                            .arg(roundedRadius(width, height)));
+                            .arg(roundedRadius(width, height))
+                            .arg(kFocusRing.name()));
 }
 
 int roundedRadius(int width, int height) { return std::min({20, width / 2, height / 2}); }
@@ -337,6 +340,8 @@ ImagePanel::ImagePanel(DiagnosisState state, QWidget* parent)
     caption_->setObjectName("caption");
     picture_->setObjectName("picture");
     upload_->setObjectName("uploadButton");
+    upload_->setAccessibleName(QStringLiteral("Upload a picture"));
+    picture_->setAccessibleName(QStringLiteral("Picture"));
     title_->setAlignment(Qt::AlignCenter);
     caption_->setAlignment(Qt::AlignCenter);
     picture_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);

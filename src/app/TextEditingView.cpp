@@ -1,5 +1,6 @@
 #include "TextEditingView.h"
 
+#include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -21,6 +22,10 @@ TextEditingView::TextEditingView(Binding<std::string> fullText, State<std::strin
     palette.setColor(QPalette::Text, kGray);
     editor_->setPalette(palette);
     editor_->setFrameShape(QFrame::NoFrame);
+    // Tab moves on to the next control, as in a form; Ctrl+Tab types a tab character.
+    editor_->setTabChangesFocus(true);
+    editor_->installEventFilter(this);
+    editor_->setAccessibleName(QStringLiteral("Report"));
 
     show(fullText_.get());
     connect(editor_, &QPlainTextEdit::textChanged, this, [this] {
@@ -36,6 +41,17 @@ TextEditingView::TextEditingView(Binding<std::string> fullText, State<std::strin
 }
 
 TextEditingView::~TextEditingView() { fullText_.removeObserver(observer_); }
+
+bool TextEditingView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == editor_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Tab && key->modifiers() == Qt::ControlModifier) {
+            editor_->insertPlainText(QStringLiteral("\t"));
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
 
 void TextEditingView::show(const std::string& text) {
     writing_ = true;

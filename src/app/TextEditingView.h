@@ -21,6 +21,9 @@ signals:
     // The user changed the text (not a new report arriving through fullText).
     void edited();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void show(const std::string& text);
     void applyLineSpacing();

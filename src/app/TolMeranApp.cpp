@@ -2,13 +2,23 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDockWidget>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
+
+#include <cstdio>
+#include <string_view>
 
 #include "ContentView.h"
+#include "ImagePanel.h"
+#include "LocalFile.h"
+#include "Worklist.h"
 
 namespace orvix::app {
 namespace {
@@ -46,19 +56,68 @@ MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(pare
     fileNameObserver_ = content_->state().fileName.observe([this](const std::string&) { updateTitle(); });
     connect(content_, &ContentView::reportEditedChanged, this, &QWidget::setWindowModified);
 
+    // Every action has a shortcut.
+    // The worklist docks beside the picture, shown once something is put in it.
+    worklist_ = new Worklist;
+    worklistDock_ = new QDockWidget(QStringLiteral("Worklist"), this);
+    worklistDock_->setObjectName("worklistDock");
+    worklistDock_->setWidget(worklist_);
+    worklistDock_->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
+    addDockWidget(Qt::LeftDockWidgetArea, worklistDock_);
+    worklistDock_->hide();
+    connect(worklist_, &Worklist::fileSelected, content_,
+            [this](const std::filesystem::path& path) { content_->importFile(path); });
+
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->addAction(QStringLiteral("&Open…"), QKeySequence::Open, content_, &ContentView::upload);
+    file->addAction(QStringLiteral("Open &Files…"), QKeySequence(QStringLiteral("Ctrl+Shift+O")), this, [this] {
+        const QStringList chosen = QFileDialog::getOpenFileNames(this, QStringLiteral("Open pictures into the worklist"),
+                                                                 content_->importerFolder(),
+                                                                 ContentView::importerNameFilters().join(";;"), nullptr,
+                                                                 QFileDialog::DontUseNativeDialog);
+        if (chosen.isEmpty()) return;
+        content_->rememberFolder(QFileInfo(chosen.first()).absolutePath());
+        std::vector<std::filesystem::path> paths;
+        for (const QString& name : chosen) paths.push_back(localFilePath(name));
+        addToWorklist(paths);
+    });
+    file->addAction(QStringLiteral("Open Fol&der…"), QKeySequence(QStringLiteral("Ctrl+Alt+O")), this, [this] {
+        const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Open a folder into the worklist"),
+                                                                 content_->importerFolder(),
+                                                                 QFileDialog::DontUseNativeDialog | QFileDialog::ShowDirsOnly);
+        if (folder.isEmpty()) return;
+        content_->rememberFolder(folder);
+        addToWorklist({localFilePath(folder)});
+    });
     file->addAction(QStringLiteral("&Save Report"), QKeySequence::Save, content_, &ContentView::save);
-    file->addAction(QStringLiteral("&Export PDF…"), content_, qOverload<>(&ContentView::exportPdf));
+    file->addAction(QStringLiteral("&Export PDF…"), QKeySequence(QStringLiteral("Ctrl+E")), content_,
+                    qOverload<>(&ContentView::exportPdf));
     file->addSeparator();
     file->addAction(QStringLiteral("&Quit"), QKeySequence::Quit, this, &QWidget::close);
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+    QAction* list = worklistDock_->toggleViewAction();
+    list->setText(QStringLiteral("Show &Worklist"));
+    list->setShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+W")));
+    view->addAction(list);
+    sidebar_ = view->addAction(QStringLiteral("Show &Sidebar"));
+    sidebar_->setCheckable(true);
+    sidebar_->setShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+S")));
+    connect(sidebar_, &QAction::toggled, content_, &ContentView::setSidebarShown);
     heatmap_ = view->addAction(QStringLiteral("Show &Heatmap"));
     heatmap_->setCheckable(true);
     heatmap_->setShortcut(QKeySequence(Qt::Key_H));
     connect(heatmap_, &QAction::toggled, content_, &ContentView::setHeatmapShown);
+    // The picture box's own keys (+, -, 0, R, arrows) work while it has focus; these work anywhere.
+    view->addSeparator();
+    PictureView* picture = content_->imagePanel()->picture();
+    view->addAction(QStringLiteral("Zoom &In"), QKeySequence::ZoomIn, picture, &PictureView::zoomIn);
+    view->addAction(QStringLiteral("Zoom &Out"), QKeySequence::ZoomOut, picture, &PictureView::zoomOut);
+    view->addAction(QStringLiteral("&Fit Picture"), QKeySequence(QStringLiteral("Ctrl+0")), picture,
+                    &PictureView::fitToBox);
+    view->addAction(QStringLiteral("&Reset View and Window"), QKeySequence(QStringLiteral("Ctrl+R")), picture,
+                    &PictureView::resetView);
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-    help->addAction(QStringLiteral("&About Orvix"), this,
+    help->addAction(QStringLiteral("&About Orvix"), QKeySequence::HelpContents, this,
                     [this] { QMessageBox::about(this, QStringLiteral("About Orvix"), aboutText()); });
 
     // A failed save or import is never silent.
@@ -71,6 +130,11 @@ MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(pare
 }
 
 MainWindow::~MainWindow() { content_->state().fileName.removeObserver(fileNameObserver_); }
+
+void MainWindow::addToWorklist(const std::vector<std::filesystem::path>& paths) {
+    worklistDock_->show();
+    worklist_->add(paths);
+}
 
 void MainWindow::updateTitle() {
     const std::string& name = content_->state().fileName.get();
@@ -100,8 +164,53 @@ QString MainWindow::aboutText() const {
         .arg(QStringLiteral(ORVIX_VERSION), validationLine(s.model2->model), validationLine(s.model->model));
 }
 
+QSize initialWindowSize(const QSize& available, int menuHeight) {
+    // The frame and title bar take room the window manager decides; leave them 6 %.
+    return QSize(std::min(1200, available.width() * 96 / 100),
+                 std::min(800 + menuHeight, available.height() * 94 / 100));
+}
+
+QString usageText() {
+    return QStringLiteral(
+        "Usage: orvix [FILE...]\n"
+        "Opens the Orvix window, which screens a chest X-ray picture for pneumonia on this machine.\n"
+        "FILE: a picture to analyse at once (PNG, JPEG, BMP, TIFF, WebP, PBM/PGM/PPM, JPEG 2000, DICOM).\n"
+        "\n"
+        "  --help      show this help and exit\n"
+        "  --version   show the version and exit\n"
+        "\n"
+        "For folders of pictures without a window, see orvix-screen --help. Not for diagnostic use.\n");
+}
+
 int tolMeranApp::main(int argc, char** argv) {
+    // Answered before any window or display is needed.
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--") break;
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(usageText().toLocal8Bit().constData(), stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("orvix %s\n", ORVIX_VERSION);
+            return 0;
+        }
+    }
     QApplication application(argc, argv);
+    // QApplication has taken its own options out of argv; file names stay the bytes given.
+    std::vector<std::filesystem::path> files;
+    bool onlyFiles = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (!onlyFiles && arg == "--") {
+            onlyFiles = true;
+        } else if (!onlyFiles && arg.size() > 1 && arg[0] == '-') {
+            std::fprintf(stderr, "orvix: unknown option %s\n\n%s", argv[i], usageText().toLocal8Bit().constData());
+            return 2;
+        } else {
+            files.emplace_back(argv[i]);
+        }
+    }
     QApplication::setApplicationName(QStringLiteral("Orvix"));
     QApplication::setApplicationVersion(QStringLiteral(ORVIX_VERSION));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("orvix")));
@@ -114,10 +223,11 @@ int tolMeranApp::main(int argc, char** argv) {
         return 1;
     }
     MainWindow window(std::move(state).value());
-    window.resize(1200, 800 + window.menuBar()->sizeHint().height());
+    window.resize(initialWindowSize(QGuiApplication::primaryScreen()->availableGeometry().size(),
+                                    window.menuBar()->sizeHint().height()));
     window.show();
-    // QApplication has taken its own options out of argv; the file name stays the bytes given.
-    if (argc > 1) window.contentView()->importFile(argv[1]);
+    if (!files.empty()) window.contentView()->importFile(files.front());
+    if (files.size() > 1) window.addToWorklist(files);
     return QApplication::exec();
 }
 

@@ -2,17 +2,23 @@
 // The application: one window whose content is the diagnosis screen, with a menu bar. The
 // title names the picture ("<file name> — Orvix") and marks a report with unsaved edits.
 //
-//   orvix [FILE]     opens the window; FILE, when given, is imported at once.
+//   orvix [FILE...]  opens the window; the first FILE is imported at once, and with more than
+//                    one all go into the worklist.
+//   orvix --help / --version   print and exit, without a window.
 // A missing or invalid model stops the start with a dialog naming the resource and
 // where it was looked for, and a non-zero exit status.
 
 #include <QMainWindow>
+
+#include <filesystem>
+#include <vector>
 
 #include "orvix/DiagnosisState.h"
 
 namespace orvix::app {
 
 class ContentView;
+class Worklist;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -21,6 +27,10 @@ public:
     ~MainWindow() override;
     ContentView* contentView() const { return content_; }
     QAction* heatmapAction() const { return heatmap_; }
+    QAction* sidebarAction() const { return sidebar_; }
+    Worklist* worklist() const { return worklist_; }
+    // Puts the pictures of these files and folders in the worklist (shown) and analyses them there.
+    void addToWorklist(const std::vector<std::filesystem::path>& paths);
     QString aboutText() const;
 
 protected:
@@ -32,8 +42,17 @@ private:
 
     ContentView* content_;
     QAction* heatmap_;
+    QAction* sidebar_;
+    Worklist* worklist_;
+    QDockWidget* worklistDock_;
     std::size_t fileNameObserver_ = 0;
 };
+
+// 1200 x 800 content (plus the menu bar), as far as the screen's available room allows.
+QSize initialWindowSize(const QSize& available, int menuHeight);
+
+// orvix --help.
+QString usageText();
 
 class tolMeranApp {
 public:

@@ -7,8 +7,12 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QMenuBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
+#include <QTableView>
 #include <QTextDocument>
 #include <QTimer>
 #include <QtTest>
@@ -21,6 +25,7 @@
 #include "TestSupport.h"
 #include "TextEditingView.h"
 #include "TolMeranApp.h"
+#include "Worklist.h"
 
 using namespace orvix;
 using namespace orvix::app;
@@ -80,8 +85,6 @@ private slots:
         QCOMPARE(view_->imagePanel()->title()->font().pixelSize(), 80);
         QCOMPARE(view_->controls()->resultPanel()->verdict()->font().pixelSize(), 24);
         QCOMPARE(view_->controls()->resultPanel()->message()->font().pixelSize(), 24);
-        // The detail content is wider than the room beside the sidebar: it scrolls, it is not squeezed.
-        QVERIFY(view_->detailScroll()->widget()->width() > view_->detailScroll()->viewport()->width());
 
         view_->resize(1200, 400);  // height only: the width-based boxes keep their size
         QCOMPARE(view_->imagePanel()->upload()->size(), QSize(156, 36));
@@ -95,6 +98,83 @@ private slots:
         QCOMPARE(view_->blankBox()->size(), QSize(500, 180));
         QCOMPARE(view_->imagePanel()->upload()->size(), QSize(130, 30));
         QCOMPARE(view_->imagePanel()->title()->font().pixelSize(), 60);
+    }
+
+    // The whole results column in view without scrolling, the sidebar shown or not.
+    void resultsColumnFitsTheWindow_data() {
+        QTest::addColumn<QSize>("screen");
+        QTest::newRow("1366 x 768") << QSize(1366, 768);
+        QTest::newRow("1920 x 1080") << QSize(1920, 1080);
+    }
+    void resultsColumnFitsTheWindow() {
+        QFETCH(QSize, screen);
+        MainWindow window(test::fixtureState());
+        window.resize(initialWindowSize(screen, window.menuBar()->sizeHint().height()));
+        QVERIFY(window.width() <= screen.width() && window.height() <= screen.height());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(window.contentView()->importFile(kSecondPicture).has_value());
+        QScrollArea* scroll = window.contentView()->detailScroll();
+        for (bool sidebar : {false, true}) {
+            window.sidebarAction()->setChecked(sidebar);
+            QCOMPARE(window.contentView()->sidebarShown(), sidebar);
+            QVERIFY(!scroll->horizontalScrollBar()->isVisible());
+            for (QWidget* w : {window.contentView()->resultsColumn(), static_cast<QWidget*>(window.contentView()->controls()->save()),
+                               static_cast<QWidget*>(window.contentView()->controls()->resultPanel()->probability())}) {
+                const QRect shown(w->mapTo(scroll->viewport(), QPoint(0, 0)), w->size());
+                QVERIFY2(scroll->viewport()->rect().contains(shown), qPrintable(w->objectName()));
+            }
+        }
+    }
+
+    void aFolderFillsTheWorklistAndARowOpensOnTheScreen() {
+        const test::ScopedEnv models("ORVIX_MODEL_DIR", test::fixtureModels().string());
+        MainWindow window(test::fixtureState());
+        window.show();
+        std::filesystem::create_directories(home_->path() / "studies" / "b");
+        std::filesystem::copy_file(kPicture, home_->path() / "studies" / "a.jpeg");
+        std::filesystem::copy_file(kSecondPicture, home_->path() / "studies" / "b" / "c.jpeg");
+        QSignalSpy done(window.worklist(), &Worklist::finished);
+        window.addToWorklist({home_->path() / "studies"});
+        QVERIFY(window.worklist()->isVisible());
+        QCOMPARE(window.worklist()->rowCount(), 2);
+        QVERIFY(done.wait(20000));
+        QTableView* table = window.worklist()->table();
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(table->model()->index(1, 0)).center());
+        QCOMPARE(window.contentView()->state().fileName.get(), window.worklist()->pathAt(1).filename().string());
+        QVERIFY(window.contentView()->controls()->editor()->editor()->toPlainText().contains("Tested File Name: "));
+    }
+
+    void keyboardFocusSkipsTheHeaderAndLeavesTheReportOnTab() {
+        QPlainTextEdit* editor = view_->controls()->editor()->editor();
+        QCOMPARE(view_->controls()->testResult()->focusPolicy(), Qt::NoFocus);
+        view_->activateWindow();
+        editor->setFocus();
+        QTest::keyClick(editor, Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(view_->state().fullText.get(), std::string("\t"));
+        QTest::keyClick(editor, Qt::Key_Tab);
+        QCOMPARE(view_->state().fullText.get(), std::string("\t"));
+        QTRY_VERIFY(QApplication::focusWidget() != editor);
+    }
+
+    void helpAndVersionPrintWithoutAWindow_data() {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("printed");
+        QTest::newRow("help") << "--help" << "Usage: orvix";
+        QTest::newRow("version") << "--version" << "orvix ";
+    }
+    void helpAndVersionPrintWithoutAWindow() {
+        QFETCH(QString, option);
+        QFETCH(QString, printed);
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("QT_QPA_PLATFORM");
+        env.remove("DISPLAY");  // no display at all: a window could not open
+        app.setProcessEnvironment(env);
+        app.start(ORVIX_APP_BINARY, {option});
+        QVERIFY(app.waitForFinished(20000));
+        QCOMPARE(app.exitCode(), 0);
+        QVERIFY(QString::fromLocal8Bit(app.readAllStandardOutput()).startsWith(printed));
     }
 
     void resultPanelCases_data() {
@@ -345,6 +425,8 @@ private slots:
 
     void testResultHeaderAndSidebarRow() {
         QCOMPARE(view_->imagePanel()->title()->text(), QString("Pneumonia"));
+        QVERIFY(!view_->sidebarShown());
+        view_->setSidebarShown(true);
         view_->state().option = 2;
         QCOMPARE(view_->imagePanel()->title()->text(), QString("Heart Disease"));
         QListWidget* list = view_->sidebar()->list();
