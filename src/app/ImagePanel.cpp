@@ -308,7 +308,7 @@ void PictureView::drawLegend(QPainter& painter, const QRect& area) const {
     const auto labels = heatmapScaleLabels();
     painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, QString::fromStdString(labels[0]));
     painter.drawText(text, Qt::AlignHCenter | Qt::AlignVCenter,
-                     QStringLiteral("probability of pneumonia by region (50 % mid-scale)"));
+                     QStringLiteral("pneumonia probability by region"));
     painter.drawText(text, Qt::AlignRight | Qt::AlignVCenter, QString::fromStdString(labels[2]));
 }
 

@@ -23,6 +23,8 @@
 namespace orvix::app {
 namespace {
 
+constexpr int kWorklistWidth = 380;
+
 // "0.9912 (95 % CI 0.9871–0.9950)", values scaled (100 for percentages).
 QString interval(const QJsonArray& a, double scale, int decimals) {
     if (a.size() != 3) return QStringLiteral("n/a");
@@ -132,7 +134,14 @@ MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(pare
 MainWindow::~MainWindow() { content_->state().fileName.removeObserver(fileNameObserver_); }
 
 void MainWindow::addToWorklist(const std::vector<std::filesystem::path>& paths) {
-    worklistDock_->show();
+    if (!worklistDock_->isVisible()) {
+        // The list takes its room beside the window's content rather than out of it, where the
+        // screen has the room.
+        const int available = screen() ? screen()->availableGeometry().width() * 96 / 100 : width();
+        resize(std::min(width() + kWorklistWidth, std::max(width(), available)), height());
+        worklistDock_->show();
+        resizeDocks({worklistDock_}, {kWorklistWidth}, Qt::Horizontal);
+    }
     worklist_->add(paths);
 }
 
