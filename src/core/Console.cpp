@@ -11,11 +11,17 @@ thread_local int silenced = 0;  // ThreadConsoleSilence objects alive on this th
 
 void writeLine(std::ostream* stream, std::string_view line) {
     if (stream == nullptr) return;
+    const std::lock_guard<std::mutex> lock(consoleMutex());
     *stream << line << '\n';
     stream->flush();
 }
 
 }  // namespace
+
+std::mutex& consoleMutex() {
+    static std::mutex m;
+    return m;
+}
 
 void setConsoleStream(std::ostream* stream) { consoleStream = stream; }
 void setDiagnosticStream(std::ostream* stream) { diagnosticStream = stream; }

@@ -1,5 +1,7 @@
 #include "orvix/ImageDecoder.h"
 
+#include "orvix/Console.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -48,7 +50,7 @@ const char* formatName(PictureFormat format) {
 // Orvix writes its own lines through the console sinks, never to std::cerr directly.)
 class CerrCapture {
 public:
-    CerrCapture() : lock_(mutex()), previous_(std::cerr.rdbuf(text_.rdbuf())) {}
+    CerrCapture() : lock_(consoleMutex()), previous_(std::cerr.rdbuf(text_.rdbuf())) {}
     ~CerrCapture() { std::cerr.rdbuf(previous_); }
     CerrCapture(const CerrCapture&) = delete;
     CerrCapture& operator=(const CerrCapture&) = delete;
@@ -63,10 +65,6 @@ public:
     }
 
 private:
-    static std::mutex& mutex() {
-        static std::mutex m;
-        return m;
-    }
     std::lock_guard<std::mutex> lock_;
     std::ostringstream text_;
     std::streambuf* previous_;

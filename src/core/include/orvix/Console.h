@@ -10,6 +10,7 @@
 // they go to standard error unless redirected.
 
 #include <ostream>
+#include <mutex>
 #include <string_view>
 
 namespace orvix {
@@ -32,5 +33,10 @@ public:
 
 void printConsoleLine(std::string_view line);
 void printDiagnostic(std::string_view line);
+
+// Held while a line is written, and by code that points std::cerr elsewhere for a moment
+// (the decoder catching a library's complaint on another thread), so that neither ever
+// sees the other's text.
+std::mutex& consoleMutex();
 
 }  // namespace orvix
