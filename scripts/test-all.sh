@@ -2,7 +2,8 @@
 # Every test: installs the Debian packages, then
 #   1. the dev build and all its tests (unit, integration, gui, training);
 #   2. the unit and integration tests again under AddressSanitizer + UndefinedBehaviorSanitizer;
-#   3. each libFuzzer target for FUZZ_SECONDS (default 60) from the kept corpus.
+#   3. each libFuzzer target for FUZZ_SECONDS (default 60) from the kept corpus;
+#   4. the Debian package, built in build-release and checked (tests/packaging/check_package.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 fuzz_seconds=${FUZZ_SECONDS:-60}
@@ -11,3 +12,4 @@ bash scripts/install-deps.sh
 cmake --preset dev && cmake --build --preset dev && ctest --preset dev
 cmake --preset asan && cmake --build --preset asan && ctest --preset asan
 cmake --preset fuzz && cmake --build --preset fuzz && bash tests/fuzz/run.sh build-fuzz/bin "$fuzz_seconds"
+bash tests/packaging/check_package.sh
