@@ -1,6 +1,8 @@
 #include "BatchOptions.h"
 
+#include <charconv>
 #include <string_view>
+#include <utility>
 
 namespace orvix::cli {
 
@@ -21,6 +23,12 @@ std::string usageText() {
            "                  whose model gives class maps, heatmap_<file name>.png: the picture with\n"
            "                  the regions where the disease model found evidence tinted, and a\n"
            "                  colour scale (folders kept and clashes refused as for --reports)\n"
+           "  --resume FILE   also append each picture's JSON line to FILE, and skip the pictures\n"
+           "                  FILE already answers (by path): a run that was stopped goes on where it\n"
+           "                  stopped (a line cut short by the stop is dropped first)\n"
+           "  --shard K/N     analyse only the K-th (from 0) of N parts of the pictures, chosen by a\n"
+           "                  stable hash of each path below the PATH it was found in; N machines\n"
+           "                  running K = 0..N-1 together cover every picture once\n"
            "  --console       show the analysis console lines on standard error\n"
            "  --help          show this help and exit\n"
            "  --version       show the version and exit\n"
@@ -37,19 +45,31 @@ std::string usageText() {
 
 namespace {
 
-// --reports DIR, --reports=DIR and the same for --heatmaps: nothing when arg is neither; the
-// directory, or an empty value when it is missing. Steps i past a separate DIR.
-std::optional<std::optional<std::filesystem::path>> directoryOption(std::string_view arg, int argc, char** argv,
+// "--name VALUE" and "--name=VALUE" for the options that take a value: nothing when arg is none
+// of them; else the option's name and its value (empty when it is missing). Steps i past a
+// separate VALUE.
+std::optional<std::pair<std::string_view, std::string>> valueOption(std::string_view arg, int argc, char** argv,
                                                                     int& i) {
-    for (const std::string_view name : {"--reports", "--heatmaps"}) {
-        if (arg == name) {
-            if (i + 1 >= argc) return std::optional<std::filesystem::path>();
-            return std::optional<std::filesystem::path>(argv[++i]);
-        }
+    for (const std::string_view name : {"--reports", "--heatmaps", "--resume", "--shard"}) {
+        if (arg == name) return std::pair{name, i + 1 < argc ? std::string(argv[++i]) : std::string()};
         if (arg.size() > name.size() && arg.rfind(name, 0) == 0 && arg[name.size()] == '=')
-            return std::optional<std::filesystem::path>(std::string(arg.substr(name.size() + 1)));
+            return std::pair{name, std::string(arg.substr(name.size() + 1))};
     }
     return std::nullopt;
+}
+
+// "K/N" with 0 <= K < N.
+std::optional<BatchOptions::Shard> parseShard(const std::string& text) {
+    BatchOptions::Shard shard;
+    const auto slash = text.find('/');
+    if (slash == std::string::npos) return std::nullopt;
+    const char* end = text.data() + text.size();
+    const auto k = std::from_chars(text.data(), text.data() + slash, shard.index);
+    const auto n = std::from_chars(text.data() + slash + 1, end, shard.count);
+    if (k.ec != std::errc() || k.ptr != text.data() + slash || n.ec != std::errc() || n.ptr != end ||
+        shard.count == 0 || shard.index >= shard.count)
+        return std::nullopt;
+    return shard;
 }
 
 }  // namespace
@@ -67,9 +87,16 @@ std::optional<std::string> parseBatchOptions(int argc, char** argv, BatchOptions
             if (formatSet) return "choose one of --json and --csv";
             formatSet = true;
             options.format = arg == "--json" ? OutputFormat::Json : OutputFormat::Csv;
-        } else if (auto dir = directoryOption(arg, argc, argv, i)) {
-            if (!*dir) return std::string(arg.substr(0, arg.find('='))) + " needs a directory";
-            (arg.rfind("--reports", 0) == 0 ? options.reportsDir : options.heatmapsDir) = **dir;
+        } else if (auto option = valueOption(arg, argc, argv, i)) {
+            const auto& [name, value] = *option;
+            if (value.empty())
+                return std::string(name) + (name == "--shard"    ? " needs K/N"
+                                            : name == "--resume" ? " needs a file"
+                                                                 : " needs a directory");
+            if (name == "--reports") options.reportsDir = value;
+            else if (name == "--heatmaps") options.heatmapsDir = value;
+            else if (name == "--resume") options.resumeFile = value;
+            else if (!(options.shard = parseShard(value))) return "--shard needs K/N with 0 <= K < N, not " + value;
         } else if (arg == "--console") {
             options.showConsole = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -82,6 +109,12 @@ std::optional<std::string> parseBatchOptions(int argc, char** argv, BatchOptions
     }
     if (!options.help && !options.version && options.paths.empty()) return "no PATH given";
     return std::nullopt;
+}
+
+bool inShard(const std::filesystem::path& relativePath, const BatchOptions::Shard& shard) {
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (const unsigned char c : relativePath.generic_string()) hash = (hash ^ c) * 0x100000001b3ull;
+    return hash % shard.count == shard.index;
 }
 
 }  // namespace orvix::cli

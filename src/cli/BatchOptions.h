@@ -1,6 +1,7 @@
 #pragma once
 // Command line of orvix-screen.
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -14,6 +15,12 @@ struct BatchOptions {
     OutputFormat format = OutputFormat::Text;
     std::optional<std::filesystem::path> reportsDir;
     std::optional<std::filesystem::path> heatmapsDir;
+    std::optional<std::filesystem::path> resumeFile;
+    struct Shard {
+        std::uint64_t index = 0;  // K of K/N, from 0
+        std::uint64_t count = 1;  // N
+    };
+    std::optional<Shard> shard;
     bool showConsole = false;
     bool help = false;
     bool version = false;
@@ -24,5 +31,10 @@ struct BatchOptions {
 std::optional<std::string> parseBatchOptions(int argc, char** argv, BatchOptions& options);
 
 std::string usageText();
+
+// Whether a picture belongs to the shard: a stable hash (FNV-1a) of its path relative to the
+// root it was found under (its file name for a named file), modulo the number of shards. The
+// same on every machine and run, so that N shards together are the whole input once.
+bool inShard(const std::filesystem::path& relativePath, const BatchOptions::Shard& shard);
 
 }  // namespace orvix::cli

@@ -4,8 +4,12 @@
 
 #include <unistd.h>
 
+#include <chrono>
+#include <cmath>
+#include <fstream>
 #include <iostream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -15,6 +19,7 @@
 #include "orvix/Console.h"
 #include "orvix/DiagnosisState.h"
 #include "orvix/Heatmap.h"
+#include "orvix/ImageDecoder.h"
 #include "orvix/ImportRun.h"
 #include "orvix/PictureSearch.h"
 #include "orvix/Report.h"
@@ -51,6 +56,9 @@ double probabilityOf(const std::optional<StageResult>& stage) {
     return it == stage->classLabelProbs.end() ? 0.0 : it->second;
 }
 
+// File names need not be UTF-8; invalid bytes become U+FFFD rather than failing the line.
+std::string jsonText(const nlohmann::json& j) { return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace); }
+
 struct Row {
     std::filesystem::path path;
     std::string fileName;
@@ -60,30 +68,30 @@ struct Row {
     double accuracy = 0.0;
 };
 
-void printRow(const Row& row, OutputFormat format) {
+// The row's line in the format, with its line feed; "" when the format shows none.
+std::string formatRow(const Row& row, OutputFormat format) {
     const bool ok = row.result.status == ImportStatus::Analysed;
     const auto& gate = row.result.gate;
     const auto& disease = row.result.disease;
     switch (format) {
         case OutputFormat::Text: {
-            if (!ok) return;  // named on standard error instead
+            if (!ok) return {};  // named on standard error instead
             std::ostringstream line;
             line << row.path.string() << '\t' << (gate ? gate->classLabel : "-") << ' '
                  << describeDouble(probabilityOf(gate)) << '\t' << (disease ? disease->classLabel : "-") << ' '
-                 << describeDouble(probabilityOf(disease)) << '\t'
-                 << row.verdict;
-            std::cout << line.str() << '\n';
-            return;
+                 << describeDouble(probabilityOf(disease)) << '\t' << row.verdict << '\n';
+            return line.str();
         }
         case OutputFormat::Csv: {
-            std::cout << csvField(row.path.string()) << ',' << csvField(row.fileName) << ','
+            std::ostringstream line;
+            line << csvField(row.path.string()) << ',' << csvField(row.fileName) << ','
                       << statusName(row.result.status) << ',' << csvField(gate ? gate->classLabel : "") << ','
                       << (gate ? describeDouble(probabilityOf(gate)) : "") << ','
                       << csvField(disease ? disease->classLabel : "") << ','
                       << (disease ? describeDouble(probabilityOf(disease)) : "") << ',' << (ok ? row.verdict : "")
                       << ',' << (ok ? (row.isChestXRay ? "true" : "false") : "") << ','
                       << (ok ? describeDouble(row.accuracy) : "") << '\n';
-            return;
+            return line.str();
         }
         case OutputFormat::Json: {
             nlohmann::json j;
@@ -103,11 +111,10 @@ void printRow(const Row& row, OutputFormat format) {
             j["result"] = ok ? nlohmann::json(row.verdict) : nlohmann::json(nullptr);
             j["isChestXRay"] = ok ? nlohmann::json(row.isChestXRay) : nlohmann::json(nullptr);
             j["accuracy"] = ok ? nlohmann::json(row.accuracy) : nlohmann::json(nullptr);
-            // File names need not be UTF-8; invalid bytes become U+FFFD rather than failing the line.
-            std::cout << j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
-            return;
+            return jsonText(j) + '\n';
         }
     }
+    return {};
 }
 
 // Writes one output file of an analysed picture under dir, in the folder the picture was found
@@ -151,19 +158,100 @@ bool writeHeatmap(OutputFolder& folder, const FoundPicture& picture, const Diagn
                         std::string_view(reinterpret_cast<const char*>(png.data()), png.size()));
 }
 
+// On a terminal a bar; elsewhere (a log file, a cluster job's output) a line every few seconds.
 class Progress {
 public:
-    explicit Progress(std::size_t total) : total_(total), enabled_(total >= kProgressFrom && ::isatty(2)) {}
+    explicit Progress(std::size_t total)
+        : total_(total), enabled_(total >= kProgressFrom), terminal_(::isatty(2)), start_(Steady::now()),
+          lastLine_(start_) {}
     void step(std::size_t done) {
         if (!enabled_) return;
-        const std::size_t width = 30, filled = width * done / total_;
-        std::cerr << "\r[" << std::string(filled, '#') << std::string(width - filled, ' ') << "] " << done << '/'
-                  << total_ << (done == total_ ? "\n" : "") << std::flush;
+        if (terminal_) {
+            const std::size_t width = 30, filled = width * done / total_;
+            std::cerr << "\r[" << std::string(filled, '#') << std::string(width - filled, ' ') << "] " << done << '/'
+                      << total_ << (done == total_ ? "\n" : "") << std::flush;
+        } else if (const auto now = Steady::now(); now - lastLine_ >= kLineEvery) {
+            lastLine_ = now;
+            std::cerr << "orvix-screen: " << done << '/' << total_ << " pictures, " << perSecond(done) << " per second"
+                      << std::endl;
+        }
+    }
+    long perSecond(std::size_t done) const {
+        const double seconds = std::chrono::duration<double>(Steady::now() - start_).count();
+        return seconds > 0 ? std::lround(static_cast<double>(done) / seconds) : 0;
     }
 
 private:
+    static constexpr auto kLineEvery = std::chrono::seconds(5);
     std::size_t total_;
-    bool enabled_;
+    bool enabled_, terminal_;
+    using Steady = std::chrono::steady_clock;
+    Steady::time_point start_, lastLine_;
+};
+
+struct Summary {
+    std::size_t positive = 0, negative = 0, notChest = 0, refused = 0, skipped = 0;
+
+    void count(const Row& row) {
+        if (row.result.status != ImportStatus::Analysed) ++refused;
+        else if (!row.isChestXRay) ++notChest;
+        else if (row.verdict == "NEGATIVE") ++negative;
+        else ++positive;
+    }
+    void print(const Progress& progress) const {
+        const std::size_t analysed = positive + negative + notChest;
+        std::cerr << "orvix-screen: " << analysed << " analysed (" << positive << " positive, " << negative
+                  << " negative, " << notChest << " not a chest X-ray), " << refused << " refused";
+        if (skipped > 0) std::cerr << ", " << skipped << " answered before";
+        std::cerr << "; " << progress.perSecond(analysed + refused) << " pictures per second\n";
+    }
+};
+
+// A resume file: the JSON lines of the pictures answered so far, one per line. A last line
+// cut short (the run was stopped while writing it) is cut off the file, so that appending
+// starts on a line of its own.
+class ResumeFile {
+public:
+    // The paths already answered (as their JSON text), or why the file cannot be used.
+    static Result<ResumeFile> open(const std::filesystem::path& path) {
+        ResumeFile file;
+        std::error_code ec;
+        if (std::filesystem::exists(path, ec)) {
+            auto bytes = readWholeFile(path);
+            if (!bytes) return bytes.error();
+            std::string text(bytes->begin(), bytes->end());
+            if (const auto end = text.rfind('\n') + 1; end != text.size()) {  // npos + 1 == 0
+                text.resize(end);
+                std::filesystem::resize_file(path, end, ec);
+                if (ec) return Error{"cannot cut the unfinished last line of " + path.string() + ": " + ec.message()};
+            }
+            std::istringstream lines(text);
+            std::size_t number = 0;
+            for (std::string line; std::getline(lines, line);) {
+                ++number;
+                const auto row = nlohmann::json::parse(line, nullptr, false);
+                if (row.is_discarded() || !row.is_object() || !row.contains("path") || !row["path"].is_string())
+                    return Error{path.string() + " line " + std::to_string(number) + " is not a row of orvix-screen --json"};
+                file.answered_.insert(jsonText(row["path"]));
+            }
+        }
+        file.out_.open(path, std::ios::app | std::ios::binary);
+        if (!file.out_) return Error{"cannot append to " + path.string()};
+        return file;
+    }
+
+    bool answered(const std::filesystem::path& picture) const {
+        return answered_.count(jsonText(nlohmann::json(picture.string()))) > 0;
+    }
+    // Written through at once: a stop loses at most the line being written.
+    bool append(const std::string& line) {
+        out_ << line << std::flush;
+        return static_cast<bool>(out_);
+    }
+
+private:
+    std::set<std::string> answered_;
+    std::ofstream out_;
 };
 
 }  // namespace
@@ -207,11 +295,28 @@ int main(int argc, char** argv) {
     if (options.reportsDir) reports.emplace(*options.reportsDir, "report");
     if (options.heatmapsDir) heatmaps.emplace(*options.heatmapsDir, "heatmap");
 
-    const auto [files, searchErrors] = collectPictures(options.paths);
+    std::optional<ResumeFile> resume;
+    if (options.resumeFile) {
+        auto opened = ResumeFile::open(*options.resumeFile);
+        if (!opened) {
+            std::cerr << "orvix-screen: " << opened.error().message << '\n';
+            return 2;
+        }
+        resume.emplace(std::move(opened).value());
+    }
+
+    auto [found, searchErrors] = collectPictures(options.paths);
     int exitCode = 0;
     for (const auto& error : searchErrors) {
         std::cerr << "orvix-screen: " << error.text() << '\n';
         exitCode = 1;
+    }
+    Summary summary;
+    std::vector<FoundPicture> files;
+    for (auto& picture : found) {
+        if (options.shard && !cli::inShard(picture.folder / picture.path.filename(), *options.shard)) continue;
+        if (resume && resume->answered(picture.path)) ++summary.skipped;
+        else files.push_back(std::move(picture));
     }
     if (options.format == OutputFormat::Csv)
         std::cout << "path,fileName,status,gateLabel,gateProbability,diseaseLabel,diseaseProbability,result,"
@@ -233,9 +338,15 @@ int main(int argc, char** argv) {
             std::cerr << "orvix-screen: " << row.result.message << '\n';
             exitCode = 1;
         }
-        printRow(row, options.format);
+        std::cout << formatRow(row, options.format);
+        if (resume && !resume->append(formatRow(row, OutputFormat::Json))) {
+            std::cerr << "orvix-screen: cannot append to " << options.resumeFile->string() << '\n';
+            return 2;
+        }
+        summary.count(row);
         progress.step(i + 1);
     }
     std::cout.flush();
+    summary.print(progress);
     return exitCode;
 }

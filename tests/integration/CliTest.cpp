@@ -213,5 +213,44 @@ TEST_F(CliTest, ReportsAndHeatmapsMirrorTheFoldersAndNoneReplacesAnother) {
     EXPECT_NE(test::readBytes(flat / "output_bright.png.txt").find("Test Result: NEGATIVE"), std::string::npos);
 }
 
+// A stopped run resumed, and four shards: each gives the uninterrupted run's rows, once each.
+TEST_F(CliTest, ResumedAndShardedRunsTogetherAreTheWholeRun) {
+    for (int i = 0; i < 12; ++i)
+        test::writePicture(dir_ / "batch" / "sub" / ("p" + std::to_string(i) + ".png"),
+                           test::solid(40, 40, cv::Scalar(20 * i, 20 * i, 20 * i)));
+    const auto rowsByPath = [](const std::string& lines) {
+        std::map<std::string, std::string> rows;
+        for (const auto& j : jsonLines(lines)) EXPECT_TRUE(rows.emplace(j["path"], j.dump()).second) << j["path"];
+        return rows;
+    };
+    const auto whole = runScreen("--json " + q(dir_ / "batch"));
+    ASSERT_EQ(whole.status, 0) << whole.err;
+    EXPECT_NE(whole.err.find("15 analysed (8 positive, 6 negative, 1 not a chest X-ray), 0 refused"),
+              std::string::npos) << whole.err;
+
+    // Stopped after four rows, in the middle of writing the fifth.
+    const auto file = dir_ / "run.jsonl";
+    std::istringstream in(whole.out);
+    std::string stopped, line;
+    for (int i = 0; i < 4 && std::getline(in, line); ++i) stopped += line + '\n';
+    std::getline(in, line);
+    test::writeBytes(file, stopped + line.substr(0, line.size() / 2));
+    const auto resumed = runScreen("--json --resume " + q(file) + " " + q(dir_ / "batch"));
+    ASSERT_EQ(resumed.status, 0) << resumed.err;
+    EXPECT_EQ(jsonLines(resumed.out).size(), 11u);
+    EXPECT_NE(resumed.err.find(", 4 answered before"), std::string::npos) << resumed.err;
+    EXPECT_EQ(rowsByPath(test::readBytes(file)), rowsByPath(whole.out));
+
+    std::string shards;
+    for (int k = 0; k < 4; ++k) {
+        const auto part = runScreen("--json --shard " + std::to_string(k) + "/4 " + q(dir_ / "batch"));
+        ASSERT_EQ(part.status, 0) << part.err;
+        EXPECT_LT(jsonLines(part.out).size(), 15u) << "shard " << k << " is not a part";
+        shards += part.out;
+    }
+    EXPECT_EQ(rowsByPath(shards), rowsByPath(whole.out));
+    EXPECT_EQ(runScreen("--shard 4/4 " + q(dir_ / "batch")).status, 2);
+}
+
 }  // namespace
 }  // namespace orvix
