@@ -29,7 +29,10 @@ std::string usageText() {
            "  --shard K/N     analyse only the K-th (from 0) of N parts of the pictures, chosen by a\n"
            "                  stable hash of each path below the PATH it was found in; N machines\n"
            "                  running K = 0..N-1 together cover every picture once\n"
-           "  --console       show the analysis console lines on standard error\n"
+           "  --jobs N        analyse N pictures at once, each worker with its own copy of the\n"
+           "                  models (default: the number of cores); output keeps the input order\n"
+           "  --console       show the analysis console lines on standard error (one picture at a\n"
+           "                  time)\n"
            "  --help          show this help and exit\n"
            "  --version       show the version and exit\n"
            "\n"
@@ -50,7 +53,7 @@ namespace {
 // separate VALUE.
 std::optional<std::pair<std::string_view, std::string>> valueOption(std::string_view arg, int argc, char** argv,
                                                                     int& i) {
-    for (const std::string_view name : {"--reports", "--heatmaps", "--resume", "--shard"}) {
+    for (const std::string_view name : {"--reports", "--heatmaps", "--resume", "--shard", "--jobs"}) {
         if (arg == name) return std::pair{name, i + 1 < argc ? std::string(argv[++i]) : std::string()};
         if (arg.size() > name.size() && arg.rfind(name, 0) == 0 && arg[name.size()] == '=')
             return std::pair{name, std::string(arg.substr(name.size() + 1))};
@@ -92,10 +95,18 @@ std::optional<std::string> parseBatchOptions(int argc, char** argv, BatchOptions
             if (value.empty())
                 return std::string(name) + (name == "--shard"    ? " needs K/N"
                                             : name == "--resume" ? " needs a file"
+                                            : name == "--jobs"   ? " needs a number"
                                                                  : " needs a directory");
             if (name == "--reports") options.reportsDir = value;
             else if (name == "--heatmaps") options.heatmapsDir = value;
             else if (name == "--resume") options.resumeFile = value;
+            else if (name == "--jobs") {
+                unsigned jobs = 0;
+                const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), jobs);
+                if (ec != std::errc() || end != value.data() + value.size() || jobs < 1 || jobs > 256)
+                    return "--jobs needs a number from 1 to 256, not " + value;
+                options.jobs = jobs;
+            }
             else if (!(options.shard = parseShard(value))) return "--shard needs K/N with 0 <= K < N, not " + value;
         } else if (arg == "--console") {
             options.showConsole = true;

@@ -21,6 +21,7 @@ struct BatchOptions {
         std::uint64_t count = 1;  // N
     };
     std::optional<Shard> shard;
+    std::optional<unsigned> jobs;  // pictures analysed at once; the number of cores when not given
     bool showConsole = false;
     bool help = false;
     bool version = false;

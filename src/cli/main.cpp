@@ -6,11 +6,14 @@
 
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <mutex>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -146,17 +149,101 @@ private:
     std::map<std::filesystem::path, std::filesystem::path> written_;  // output -> its picture
 };
 
-// The heatmap file of an analysed chest X-ray, when its model gives class maps.
-bool writeHeatmap(OutputFolder& folder, const FoundPicture& picture, const DiagnosisState& state) {
-    if (state.classificationLabel2.get() != "X-Ray" || state.activationMap.get().empty()) return true;
-    std::vector<std::uint8_t> png;
-    if (!cv::imencode(".png", heatmapPicture(state.img.get(), state.activationMap.get()), png)) {
-        std::cerr << "orvix-screen: " << picture.path.string() << ": the heatmap could not be encoded\n";
-        return false;
+// One picture's analysis, ready to be written out.
+struct Analysis {
+    Row row;
+    std::string fileName;   // as the report names it
+    std::string report;     // the composed report
+    std::optional<std::string> heatmapPng;  // an analysed chest X-ray's, when asked for and its model gives one
+    bool heatmapFailed = false;
+};
+
+// The window's import run on one picture, with the state's own models.
+Analysis analyse(const FoundPicture& picture, DiagnosisState& state, bool withHeatmap) {
+    Analysis a;
+    Row& row = a.row;
+    row.path = picture.path;
+    row.result = importImage(ImporterOutcome::success(row.path), state);
+    if (row.result.status != ImportStatus::Analysed) {
+        row.fileName = row.path.filename().string();
+        return a;
     }
-    return folder.write(picture, "heatmap_" + state.fileName.get() + ".png",
-                        std::string_view(reinterpret_cast<const char*>(png.data()), png.size()));
+    row.fileName = a.fileName = state.fileName.get();
+    row.verdict = testResult(state.classificationLabel2, state.classificationLabel);
+    row.isChestXRay = state.classificationLabel2.get() == "X-Ray";
+    row.accuracy = state.accuracy;
+    a.report = state.fullText.get();
+    if (withHeatmap && row.isChestXRay && !state.activationMap.get().empty()) {
+        std::vector<std::uint8_t> png;
+        if (cv::imencode(".png", heatmapPicture(state.img.get(), state.activationMap.get()), png))
+            a.heatmapPng.emplace(png.begin(), png.end());
+        else
+            a.heatmapFailed = true;
+    }
+    return a;
 }
+
+// Analyses the pictures on one thread per state (each state has its own models: a network is
+// not shared between threads) and hands the analyses back in input order. At most `depth`
+// pictures are being analysed or waiting to be handed back, however many there are.
+class Pipeline {
+public:
+    Pipeline(const std::vector<FoundPicture>& files, std::vector<DiagnosisState>& states, bool heatmaps)
+        : files_(files), heatmaps_(heatmaps), slots_(4 * states.size()) {
+        for (auto& state : states) threads_.emplace_back([this, &state] { work(state); });
+    }
+    ~Pipeline() {
+        {
+            const std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        for (auto& thread : threads_) thread.join();
+    }
+
+    // The next picture's analysis. Precondition: called fewer times than there are files.
+    Analysis next() {
+        std::unique_lock lock(mutex_);
+        auto& slot = slots_[handed_ % slots_.size()];
+        changed_.wait(lock, [&] { return slot.has_value(); });
+        Analysis a = std::move(*slot);
+        slot.reset();
+        ++handed_;
+        lock.unlock();
+        changed_.notify_all();
+        return a;
+    }
+
+private:
+    void work(DiagnosisState& state) {
+        for (;;) {
+            std::size_t i = 0;
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [&] {
+                    return stopping_ || claimed_ >= files_.size() || claimed_ < handed_ + slots_.size();
+                });
+                if (stopping_ || claimed_ >= files_.size()) return;
+                i = claimed_++;
+            }
+            Analysis a = analyse(files_[i], state, heatmaps_);
+            {
+                const std::lock_guard lock(mutex_);
+                slots_[i % slots_.size()] = std::move(a);
+            }
+            changed_.notify_all();
+        }
+    }
+
+    const std::vector<FoundPicture>& files_;
+    const bool heatmaps_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::optional<Analysis>> slots_;
+    std::size_t claimed_ = 0, handed_ = 0;
+    bool stopping_ = false;
+    std::vector<std::thread> threads_;
+};
 
 // On a terminal a bar; elsewhere (a log file, a cluster job's output) a line every few seconds.
 class Progress {
@@ -276,12 +363,17 @@ int main(int argc, char** argv) {
     setConsoleStream(options.showConsole ? &std::cerr : nullptr);
     setDiagnosticStream(nullptr);
 
-    auto created = DiagnosisState::create();
-    if (!created) {
-        std::cerr << "orvix-screen: " << created.error().message << '\n';
-        return 2;
+    // One set of models per worker; console lines come one picture at a time.
+    const unsigned jobs = options.showConsole ? 1 : options.jobs.value_or(std::max(1u, std::thread::hardware_concurrency()));
+    std::vector<DiagnosisState> states;
+    for (unsigned j = 0; j < jobs; ++j) {
+        auto created = DiagnosisState::create();
+        if (!created) {
+            std::cerr << "orvix-screen: " << created.error().message << '\n';
+            return 2;
+        }
+        states.push_back(std::move(created).value());
     }
-    DiagnosisState state = std::move(created).value();
 
     for (const auto& dir : {options.reportsDir, options.heatmapsDir}) {
         std::error_code ec;
@@ -322,18 +414,19 @@ int main(int argc, char** argv) {
         std::cout << "path,fileName,status,gateLabel,gateProbability,diseaseLabel,diseaseProbability,result,"
                      "isChestXRay,accuracy\n";
     Progress progress(files.size());
+    Pipeline pipeline(files, states, heatmaps.has_value());
     for (std::size_t i = 0; i < files.size(); ++i) {
-        Row row;
-        row.path = files[i].path;
-        row.result = importImage(ImporterOutcome::success(row.path), state);
-        const bool analysed = row.result.status == ImportStatus::Analysed;
-        row.fileName = analysed ? state.fileName.get() : row.path.filename().string();
-        if (analysed) {
-            row.verdict = testResult(state.classificationLabel2, state.classificationLabel);
-            row.isChestXRay = state.classificationLabel2.get() == "X-Ray";
-            row.accuracy = state.accuracy;
-            if (reports && !reports->write(files[i], reportFileName(state.fileName), state.fullText.get())) exitCode = 1;
-            if (heatmaps && !writeHeatmap(*heatmaps, files[i], state)) exitCode = 1;
+        const Analysis analysis = pipeline.next();
+        const Row& row = analysis.row;
+        if (row.result.status == ImportStatus::Analysed) {
+            if (reports && !reports->write(files[i], reportFileName(analysis.fileName), analysis.report)) exitCode = 1;
+            if (analysis.heatmapFailed) {
+                std::cerr << "orvix-screen: " << row.path.string() << ": the heatmap could not be encoded\n";
+                exitCode = 1;
+            }
+            if (heatmaps && analysis.heatmapPng &&
+                !heatmaps->write(files[i], "heatmap_" + analysis.fileName + ".png", *analysis.heatmapPng))
+                exitCode = 1;
         } else {
             std::cerr << "orvix-screen: " << row.result.message << '\n';
             exitCode = 1;

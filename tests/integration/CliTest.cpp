@@ -213,8 +213,9 @@ TEST_F(CliTest, ReportsAndHeatmapsMirrorTheFoldersAndNoneReplacesAnother) {
     EXPECT_NE(test::readBytes(flat / "output_bright.png.txt").find("Test Result: NEGATIVE"), std::string::npos);
 }
 
-// A stopped run resumed, and four shards: each gives the uninterrupted run's rows, once each.
-TEST_F(CliTest, ResumedAndShardedRunsTogetherAreTheWholeRun) {
+// A stopped run resumed, four shards, and several pictures at once: each gives the one-at-a-time
+// run's rows, in its order, once each, with the same probabilities.
+TEST_F(CliTest, ResumedShardedAndParallelRunsAreTheWholeRun) {
     for (int i = 0; i < 12; ++i)
         test::writePicture(dir_ / "batch" / "sub" / ("p" + std::to_string(i) + ".png"),
                            test::solid(40, 40, cv::Scalar(20 * i, 20 * i, 20 * i)));
@@ -223,8 +224,9 @@ TEST_F(CliTest, ResumedAndShardedRunsTogetherAreTheWholeRun) {
         for (const auto& j : jsonLines(lines)) EXPECT_TRUE(rows.emplace(j["path"], j.dump()).second) << j["path"];
         return rows;
     };
-    const auto whole = runScreen("--json " + q(dir_ / "batch"));
+    const auto whole = runScreen("--json --jobs 1 " + q(dir_ / "batch"));
     ASSERT_EQ(whole.status, 0) << whole.err;
+    EXPECT_EQ(runScreen("--json --jobs 3 " + q(dir_ / "batch")).out, whole.out);
     EXPECT_NE(whole.err.find("15 analysed (8 positive, 6 negative, 1 not a chest X-ray), 0 refused"),
               std::string::npos) << whole.err;
 
@@ -243,13 +245,14 @@ TEST_F(CliTest, ResumedAndShardedRunsTogetherAreTheWholeRun) {
 
     std::string shards;
     for (int k = 0; k < 4; ++k) {
-        const auto part = runScreen("--json --shard " + std::to_string(k) + "/4 " + q(dir_ / "batch"));
+        const auto part = runScreen("--json --jobs 2 --shard " + std::to_string(k) + "/4 " + q(dir_ / "batch"));
         ASSERT_EQ(part.status, 0) << part.err;
         EXPECT_LT(jsonLines(part.out).size(), 15u) << "shard " << k << " is not a part";
         shards += part.out;
     }
     EXPECT_EQ(rowsByPath(shards), rowsByPath(whole.out));
-    EXPECT_EQ(runScreen("--shard 4/4 " + q(dir_ / "batch")).status, 2);
+    for (const char* wrong : {"--shard 4/4", "--shard 1", "--jobs 0"})
+        EXPECT_EQ(runScreen(std::string(wrong) + " " + q(dir_ / "batch")).status, 2) << wrong;
 }
 
 }  // namespace
