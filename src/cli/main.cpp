@@ -59,6 +59,28 @@ double probabilityOf(const std::optional<StageResult>& stage) {
     return it == stage->classLabelProbs.end() ? 0.0 : it->second;
 }
 
+// A line (or part) for standard error. The decoder points std::cerr elsewhere for a moment
+// while it decodes on a worker, under the console mutex; what is told here takes it too, so
+// that it is never caught there.
+class Tell {
+public:
+    Tell() = default;
+    Tell(const Tell&) = delete;
+    Tell& operator=(const Tell&) = delete;
+    ~Tell() {
+        const std::lock_guard lock(consoleMutex());
+        std::cerr << text_.str() << std::flush;
+    }
+    template <class T>
+    Tell& operator<<(const T& value) {
+        text_ << value;
+        return *this;
+    }
+
+private:
+    std::ostringstream text_;
+};
+
 // File names need not be UTF-8; invalid bytes become U+FFFD rather than failing the line.
 std::string jsonText(const nlohmann::json& j) { return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace); }
 
@@ -131,7 +153,7 @@ public:
         const auto target = dir_ / picture.folder / name;
         const auto [earlier, first] = written_.emplace(target, picture.path);
         if (!first) {
-            std::cerr << "orvix-screen: " << picture.path.string() << ": " << what_ << " not written: "
+            Tell() << "orvix-screen: " << picture.path.string() << ": " << what_ << " not written: "
                       << target.string() << " is the " << what_ << " of " << earlier->second.string() << '\n';
             return false;
         }
@@ -139,7 +161,7 @@ public:
         std::filesystem::create_directories(target.parent_path(), ec);
         auto saved = ec ? Status(Error{"cannot create " + target.parent_path().string() + ": " + ec.message()})
                         : writeFileAtomically(target, content);
-        if (!saved) std::cerr << "orvix-screen: " << saved.error().message << '\n';
+        if (!saved) Tell() << "orvix-screen: " << saved.error().message << '\n';
         return saved.ok();
     }
 
@@ -255,12 +277,11 @@ public:
         if (!enabled_) return;
         if (terminal_) {
             const std::size_t width = 30, filled = width * done / total_;
-            std::cerr << "\r[" << std::string(filled, '#') << std::string(width - filled, ' ') << "] " << done << '/'
-                      << total_ << (done == total_ ? "\n" : "") << std::flush;
+            Tell() << "\r[" << std::string(filled, '#') << std::string(width - filled, ' ') << "] " << done << '/'
+                   << total_ << (done == total_ ? "\n" : "");
         } else if (const auto now = Steady::now(); now - lastLine_ >= kLineEvery) {
             lastLine_ = now;
-            std::cerr << "orvix-screen: " << done << '/' << total_ << " pictures, " << perSecond(done) << " per second"
-                      << std::endl;
+            Tell() << "orvix-screen: " << done << '/' << total_ << " pictures, " << perSecond(done) << " per second\n";
         }
     }
     long perSecond(std::size_t done) const {
@@ -287,10 +308,11 @@ struct Summary {
     }
     void print(const Progress& progress) const {
         const std::size_t analysed = positive + negative + notChest;
-        std::cerr << "orvix-screen: " << analysed << " analysed (" << positive << " positive, " << negative
-                  << " negative, " << notChest << " not a chest X-ray), " << refused << " refused";
-        if (skipped > 0) std::cerr << ", " << skipped << " answered before";
-        std::cerr << "; " << progress.perSecond(analysed + refused) << " pictures per second\n";
+        Tell line;
+        line << "orvix-screen: " << analysed << " analysed (" << positive << " positive, " << negative
+             << " negative, " << notChest << " not a chest X-ray), " << refused << " refused";
+        if (skipped > 0) line << ", " << skipped << " answered before";
+        line << "; " << progress.perSecond(analysed + refused) << " pictures per second\n";
     }
 };
 
@@ -421,19 +443,19 @@ int main(int argc, char** argv) {
         if (row.result.status == ImportStatus::Analysed) {
             if (reports && !reports->write(files[i], reportFileName(analysis.fileName), analysis.report)) exitCode = 1;
             if (analysis.heatmapFailed) {
-                std::cerr << "orvix-screen: " << row.path.string() << ": the heatmap could not be encoded\n";
+                Tell() << "orvix-screen: " << row.path.string() << ": the heatmap could not be encoded\n";
                 exitCode = 1;
             }
             if (heatmaps && analysis.heatmapPng &&
                 !heatmaps->write(files[i], "heatmap_" + analysis.fileName + ".png", *analysis.heatmapPng))
                 exitCode = 1;
         } else {
-            std::cerr << "orvix-screen: " << row.result.message << '\n';
+            Tell() << "orvix-screen: " << row.result.message << '\n';
             exitCode = 1;
         }
         std::cout << formatRow(row, options.format);
         if (resume && !resume->append(formatRow(row, OutputFormat::Json))) {
-            std::cerr << "orvix-screen: cannot append to " << options.resumeFile->string() << '\n';
+            Tell() << "orvix-screen: cannot append to " << options.resumeFile->string() << '\n';
             return 2;
         }
         summary.count(row);

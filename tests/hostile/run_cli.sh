@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # orvix-screen over the whole hostile corpus: exit status 1 (some files cannot be analysed), one
 # JSON line per file that parses, each failure named on standard error in exactly one line (no
-# line of a library's own), and peak memory under the documented bound (1 GiB: a 100-megapixel
+# line of a library's own) before the one summary line, and peak memory under the documented bound (1 GiB: a 100-megapixel
 # picture decoded and converted, plus the models).
 set -euo pipefail
 screen=$1 corpus=$2 models=$3
@@ -25,9 +25,11 @@ rows = [json.loads(l) for l in open(sys.argv[1])]
 bad = [r for r in rows if r["status"] not in ("ok", "unreadable", "undecodable")]
 assert not bad, bad
 refused = [r for r in rows if r["status"] != "ok"]
-lines = open(sys.argv[2], "rb").read().count(b"\n")
-assert lines == len(refused), f"{lines} lines on standard error for {len(refused)} refused files"
-assert all(l.startswith(b"orvix-screen: ") for l in open(sys.argv[2], "rb")), "a line not of orvix-screen"
+*named, summary = open(sys.argv[2], "rb").read().rstrip(b"\n").split(b"\n")
+assert len(named) == len(refused), f"{len(named)} lines on standard error for {len(refused)} refused files"
+assert all(l.startswith(b"orvix-screen: ") for l in named), "a line not of orvix-screen"
+assert summary.startswith(b"orvix-screen: %d analysed" % (len(rows) - len(refused))), summary
+assert b", %d refused" % len(refused) in summary, summary
 print(len(rows) - len(refused), "analysed,", len(refused), "refused, one line each")
 ' "$out" "$err"
 grep -q "declares-40000x40000.png" "$err" || { echo "no diagnostic for the 40000x40000 PNG"; exit 1; }
