@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Throughput and peak memory of orvix-screen over folders of 224 x 224 JPEGs (generated, grey, X-ray-like
 # smooth noise), for two folder sizes, so that the model load is counted once and memory growth shows.
-#   bash bench/cli_throughput.sh [build-release/bin/orvix-screen] [100 2000]
+#   [JOBS=N] bash bench/cli_throughput.sh [build-release/bin/orvix-screen] [100 2000]
 set -euo pipefail
 screen=${1:-build-release/bin/orvix-screen}
 shift || true
@@ -25,7 +25,7 @@ PY
 mkdir -p "$work/1" && cp "$work/${sizes[0]}/00000.jpg" "$work/1/"
 
 measure() {  # prints "seconds maxrss_kib"
-  /usr/bin/time -f "%e %M" -o "$work/time" "$screen" --json "$1" > /dev/null
+  /usr/bin/time -f "%e %M" -o "$work/time" "$screen" --json ${JOBS:+--jobs "$JOBS"} "$1" > /dev/null 2>&1
   cat "$work/time"
 }
 read -r t1 m1 <<< "$(measure "$work/1")"
