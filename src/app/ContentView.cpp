@@ -230,7 +230,7 @@ Examination ContentView::examination() const {
     const DiagnosisState& s = state_;
     Examination exam;
     const ActivationMap& map = s.activationMap.get();
-    const bool isXRay = s.classificationLabel2.get() == "X-Ray";
+    const bool isXRay = isChestXRay(s.classificationLabel2.get());
     const bool withHeatmap = heatmapShown_ && isXRay && !map.empty() && !s.img.get().isEmpty();
     exam.picture = withHeatmap ? toQImage(heatmapPicture(s.img.get(), map)) : toQImage(s.img.get().pixels());
     exam.fileName = QString::fromStdString(s.fileName.get());

@@ -7,6 +7,7 @@
 #include "ImagePanel.h"
 #include "Palette.h"
 #include "TextEditingView.h"
+#include "orvix/Report.h"
 #include "orvix/ReportSaver.h"
 
 namespace orvix::app {
@@ -52,14 +53,14 @@ void ResultPanel::applyGeometry(const Geometry& g) {
 void ResultPanel::refresh() {
     const std::string& gate = state_.classificationLabel2.get();
     const std::string& disease = state_.classificationLabel.get();
-    const bool isXRay = gate == "X-Ray";
+    const bool isXRay = isChestXRay(gate);
     message_->setVisible(!isXRay && !disease.empty());
     verdict_->setVisible(isXRay);
     confidence_->setVisible(isXRay);
     probability_->setVisible(isXRay);
     if (!isXRay) return;
-    const bool negative = disease == "NORMAL";
-    verdict_->setText(negative ? QStringLiteral("NEGATIVE") : QStringLiteral("POSITIVE"));
+    const bool negative = isNormal(disease);
+    verdict_->setText(QString::fromStdString(testResult(gate, disease)));
     colour(verdict_, negative ? kGreen : kRed);
     // Fixed point, six decimals, always a point (QString::number ignores the locale).
     confidence_->setText(QStringLiteral("CONFIDENCE: ") + QString::number(state_.accuracy.get() * 100.0, 'f', 6) +

@@ -374,7 +374,7 @@ void ImagePanel::refresh() {
     title_->setText(option < state_.total.size() ? QString::fromStdString(state_.total[option]) : QString());
     picture_->setPicture(state_.img.get());
     // A picture the gate rejected has no pneumonia evidence to show.
-    if (state_.classificationLabel2.get() == "X-Ray")
+    if (isChestXRay(state_.classificationLabel2.get()))
         picture_->setActivationMap(state_.activationMap.get(), QStringLiteral("the disease model gives none"));
     else
         picture_->setActivationMap(ActivationMap{}, QStringLiteral("not a chest X-ray"));

@@ -104,7 +104,7 @@ void Worklist::Worker::run(Worklist* list) {
                 if (result.status == ImportStatus::Analysed) {
                     const std::string verdict = testResult(state->classificationLabel2, state->classificationLabel);
                     outcome.verdict = QString::fromStdString(verdict);
-                    if (state->classificationLabel2.get() == "X-Ray") outcome.probability = state->diseaseProbability;
+                    if (isChestXRay(state->classificationLabel2.get())) outcome.probability = state->diseaseProbability;
                 } else {
                     outcome.reason = QString::fromStdString(result.message);
                 }

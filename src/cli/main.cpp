@@ -192,7 +192,7 @@ Analysis analyse(const FoundPicture& picture, DiagnosisState& state, bool withHe
     }
     row.fileName = a.fileName = state.fileName.get();
     row.verdict = testResult(state.classificationLabel2, state.classificationLabel);
-    row.isChestXRay = state.classificationLabel2.get() == "X-Ray";
+    row.isChestXRay = isChestXRay(state.classificationLabel2.get());
     row.accuracy = state.accuracy;
     a.report = state.fullText.get();
     if (withHeatmap && row.isChestXRay && !state.activationMap.get().empty()) {

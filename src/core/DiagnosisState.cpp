@@ -23,7 +23,7 @@ void DiagnosisState::toggleOpenFile() {
 std::string diseaseLabel(const ModelMetadata& metadata) {
     if (metadata.decision == ModelMetadata::DecisionKind::Threshold) return metadata.decisionLabel;
     for (const auto& label : metadata.classLabels)
-        if (label != "NORMAL") return label;
+        if (!isNormal(label)) return label;
     return "";
 }
 

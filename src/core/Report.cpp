@@ -9,6 +9,8 @@
 #include <unicode/unistr.h>
 
 #include "orvix/Classification.h"
+#include "orvix/SickClassifier1.h"
+#include "orvix/XRayClassifier1.h"
 
 namespace orvix {
 
@@ -44,8 +46,8 @@ std::string formatReportDate(Clock::time_point when, const std::string& localeId
 }
 
 std::string testResult(const std::string& gateLabel, const std::string& classificationLabel) {
-    if (gateLabel != "X-Ray") return "NOT A CHEST X-RAY";
-    return classificationLabel == "NORMAL" ? "NEGATIVE" : "POSITIVE";
+    if (!isChestXRay(gateLabel)) return "NOT A CHEST X-RAY";
+    return isNormal(classificationLabel) ? "NEGATIVE" : "POSITIVE";
 }
 
 std::string composeReport(const std::string& fileName, const std::string& gateLabel,

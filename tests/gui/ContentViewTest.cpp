@@ -1,6 +1,7 @@
 // Drives the real widgets of the window on Qt's offscreen platform, with the fixture models.
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -37,16 +38,20 @@ const auto kSecondPicture = test::fixtures() / "pictures" / "chest-pneumonia-bac
 
 QUrl fileUrl(const QByteArray& path) { return QUrl::fromEncoded("file://" + path.toPercentEncoding("/")); }
 
-// Runs fn on the next modal dialog of type T once it is shown.
+// Runs fn on the next modal dialog of type T once it is shown; fails the test, and stops
+// looking, when none is shown within 10 s (a later test's dialog is never taken for it).
 template <class T, class Fn>
 void onNextDialog(Fn fn) {
     auto* timer = new QTimer(qApp);
-    QObject::connect(timer, &QTimer::timeout, qApp, [timer, fn] {
-        if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
-            timer->stop();
-            timer->deleteLater();
-            fn(dialog);
-        }
+    QElapsedTimer waited;
+    waited.start();
+    QObject::connect(timer, &QTimer::timeout, qApp, [timer, fn, waited] {
+        auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
+        if (!dialog && waited.elapsed() < 10000) return;
+        timer->stop();
+        timer->deleteLater();
+        if (dialog) fn(dialog);
+        else QTest::qFail("the expected dialog was not shown within 10 s", __FILE__, __LINE__);
     });
     timer->start(20);
 }

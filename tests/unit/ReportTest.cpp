@@ -1,3 +1,5 @@
+#include <regex>
+
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
@@ -12,14 +14,15 @@ const Clock::time_point kWhen = Clock::time_point(std::chrono::seconds(179659329
 
 TEST(ComposeReport, EnglishReportByteForByte) {
     const std::string report = composeReport("a.png", "X-Ray", "NORMAL", 0.5, kWhen, "en_US", "UTC");
-    EXPECT_EQ(report,
-              "Tested File Name: a.png\n"
-              "Tested Disease: Pneumonia\n"
-              "Tested Date: Dec 6, 2026, 9:41\u202FPM\n"
-              "Patient's Name:\n"
-              "Test Result: NEGATIVE\n"
-              "Accuracy: 50.0%\n"
-              "Additional Info:");
+    // Byte for byte but the space before PM, which is U+202F in newer ICU data and a plain space before.
+    EXPECT_TRUE(std::regex_match(report, std::regex("Tested File Name: a\\.png\n"
+                                                    "Tested Disease: Pneumonia\n"
+                                                    "Tested Date: Dec 6, 2026, 9:41(?: |\u202F)PM\n"
+                                                    "Patient's Name:\n"
+                                                    "Test Result: NEGATIVE\n"
+                                                    "Accuracy: 50\\.0%\n"
+                                                    "Additional Info:")))
+        << report;
 }
 
 TEST(ComposeReport, GermanDateButTheNumberKeepsItsPoint) {
