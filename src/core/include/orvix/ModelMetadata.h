@@ -35,8 +35,6 @@
 #include <string_view>
 #include <vector>
 
-#include <nlohmann/json_fwd.hpp>
-
 #include "orvix/Result.h"
 
 namespace orvix {
