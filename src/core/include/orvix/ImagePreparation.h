@@ -23,6 +23,8 @@ namespace orvix {
 
 inline constexpr double kModelImageSide = 224.0;
 
+// Copies share their pixels (and each has its own lock count): a copy is a second handle on
+// the same memory, as a reader that only looks needs, not a second buffer.
 class PixelBuffer {
 public:
     static constexpr std::uint32_t kFormat32ARGB = 32;

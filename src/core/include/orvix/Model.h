@@ -41,6 +41,10 @@ private:
     cv::Mat classMaps_;
 };
 
+// Threads: prediction() is const but runs the one network that a Model and its copies share,
+// so a Model (and every copy of it) serves one thread at a time. Code that predicts on several
+// threads loads one Model per thread (the window's worklist and orvix-screen --jobs each give a
+// worker its own DiagnosisState).
 class Model {
 public:
     static Result<Model> load(const std::filesystem::path& resourceDirectory);
