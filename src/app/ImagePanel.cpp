@@ -24,6 +24,9 @@ namespace {
 // shows the picture, and some milliseconds for a large film.
 constexpr int kOverlaySide = 2048;
 
+// The same pixels (a refresh after another cell's write): nothing to redo.
+bool samePixels(const cv::Mat& a, const cv::Mat& b) { return a.data == b.data && a.size == b.size; }
+
 }  // namespace
 
 QImage toQImage(const cv::Mat& pixels) {
@@ -31,13 +34,6 @@ QImage toQImage(const cv::Mat& pixels) {
     const auto format = pixels.channels() == 1 ? QImage::Format_Grayscale8 : QImage::Format_BGR888;
     return QImage(pixels.data, pixels.cols, pixels.rows, static_cast<qsizetype>(pixels.step), format).copy();
 }
-
-namespace {
-
-// The same pixels (a refresh after another cell's write): nothing to redo.
-bool samePixels(const cv::Mat& a, const cv::Mat& b) { return a.data == b.data && a.size == b.size; }
-
-}  // namespace
 
 PictureView::PictureView(QWidget* parent) : QWidget(parent) {
     setFocusPolicy(Qt::StrongFocus);

@@ -453,8 +453,9 @@ int main(int argc, char** argv) {
             Tell() << "orvix-screen: " << row.result.message << '\n';
             exitCode = 1;
         }
-        std::cout << formatRow(row, options.format);
-        if (resume && !resume->append(formatRow(row, OutputFormat::Json))) {
+        const std::string line = formatRow(row, options.format);
+        std::cout << line;
+        if (resume && !resume->append(options.format == OutputFormat::Json ? line : formatRow(row, OutputFormat::Json))) {
             Tell() << "orvix-screen: cannot append to " << options.resumeFile->string() << '\n';
             return 2;
         }
