@@ -14,11 +14,9 @@ import argparse
 import json
 import os
 import subprocess
-import sys
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-from orvix_train import metrics  # noqa: E402
+from orvix_train import metrics
 
 LAYOUTS = {
     # stage, (negative folder, positive folder), positive label

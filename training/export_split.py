@@ -8,11 +8,9 @@ made in memory only and are not included).
 """
 import argparse
 import os
-import sys
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-from orvix_train import data  # noqa: E402
+from orvix_train import data
 
 
 def link_split(records, data_dir, out, names, by_group=False):

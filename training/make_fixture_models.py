@@ -22,8 +22,7 @@ from pathlib import Path
 import torch
 import torch.nn as nn
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-from orvix_train import export  # noqa: E402
+from orvix_train import export
 
 
 def mean_net(weight, bias):

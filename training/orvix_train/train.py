@@ -1,6 +1,6 @@
 """Trains, calibrates, validates and exports XRayClassifier1 (gate) and SickClassifier1 (disease).
 
-    python3 -m orvix_train.train --data ../shared/data --models models --task all
+    PYTHONPATH=training python3 -m orvix_train.train --data ../shared/data --models models --task all
 
 Everything is seeded; see docs/models.md for run times and the figures this produces.
 """

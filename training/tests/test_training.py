@@ -1,13 +1,13 @@
 """Tests of the training code: the split, the figures, and that what training exports is what the app computes.
 
-Run by ctest (label `training`) with ORVIX_SCREEN pointing at the orvix-screen binary:
-    ORVIX_SCREEN=build/bin/orvix-screen python3 -m unittest discover -s training/tests
+Run by ctest (label `training`) with training/ as the top-level directory, so that orvix_train and the scripts
+import, and ORVIX_SCREEN pointing at the orvix-screen binary:
+    ORVIX_SCREEN=build/bin/orvix-screen python3 -m unittest discover -s training/tests -t training
 """
 import hashlib
 import json
 import os
 import subprocess
-import sys
 import tempfile
 import unittest
 from pathlib import Path
@@ -16,12 +16,11 @@ import cv2
 import numpy as np
 import torch
 
-ROOT = Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(ROOT / "training"))
-from orvix_train import augment, data, export, metrics, preprocess, synth  # noqa: E402
-from orvix_train.model import PlainNet, WithClassMaps  # noqa: E402
-from orvix_train.train import to_unit, train  # noqa: E402
+from orvix_train import augment, data, export, metrics, preprocess, synth
+from orvix_train.model import PlainNet, WithClassMaps
+from orvix_train.train import to_unit, train
 
+ROOT = Path(__file__).resolve().parents[2]
 SCREEN = os.environ.get("ORVIX_SCREEN", str(ROOT / "build" / "bin" / "orvix-screen"))
 PICTURES = ROOT / "tests" / "fixtures" / "pictures"
 PARITY_TOLERANCE = 1e-4
