@@ -34,9 +34,12 @@ def redraw(bgr):
 
 
 def to_unit_rgb(bgr224):
-    """uint8 HxWx3 BGR -> float32 3xHxW RGB in [0, 1] (before mean/std)."""
-    rgb = bgr224[:, :, ::-1].astype(np.float32) * SCALE
-    return np.ascontiguousarray(rgb.transpose(2, 0, 1))
+    """uint8 [N x] H x W x 3 BGR -> float32 [N x] 3 x H x W RGB in [0, 1] (before mean/std).
+
+    The result is a view on channels-last memory (each pixel's R, G, B side by side), not a planar copy.
+    """
+    rgb = bgr224[..., ::-1].astype(np.float32) * SCALE
+    return np.moveaxis(rgb, -1, -3)
 
 
 def normalise(unit):

@@ -32,9 +32,12 @@ BORDERLINE_COVERAGE = 0.85
 
 
 def to_unit(batch_bgr):
-    """uint8 N x 224 x 224 x 3 BGR -> float N x 3 x 224 x 224 RGB in [0, 1] (the core's xRGB order)."""
-    x = torch.from_numpy(np.ascontiguousarray(batch_bgr[..., ::-1]))
-    return x.permute(0, 3, 1, 2).float() * preprocess.SCALE
+    """uint8 N x 224 x 224 x 3 BGR -> float N x 3 x 224 x 224 RGB in [0, 1] (the core's xRGB order).
+
+    Channels-last in memory, as preprocess.to_unit_rgb gives it: convolutions round differently on a planar
+    copy, and the shipped models' figures were computed on this layout.
+    """
+    return torch.from_numpy(preprocess.to_unit_rgb(batch_bgr))
 
 
 def predict_logits(net, images, transform=None, seed=0, batch=128):
