@@ -9,6 +9,7 @@ import datetime
 import json
 import math
 import time
+from dataclasses import dataclass
 from pathlib import Path
 
 import numpy as np
@@ -100,30 +101,45 @@ def check_export(target, images, clean, log):
     return diff, maps_diff
 
 
-def train(net, images, labels, sample_weights, class_weights, epochs, samples_per_epoch, seed, hflip, to_grey, log,
-          batch=32, lr=2e-3, hospital=False):
-    torch.manual_seed(seed)
-    g = torch.Generator().manual_seed(seed)
-    opt = torch.optim.AdamW(net.parameters(), lr=lr, weight_decay=5e-4)
-    steps = epochs * math.ceil(samples_per_epoch / batch)
-    sched = torch.optim.lr_scheduler.OneCycleLR(opt, max_lr=lr, total_steps=steps, pct_start=0.15)
+@dataclass(frozen=True)
+class TrainConfig:
+    """How train() trains: how long, how it draws and augments its batches, and the optimiser's settings."""
+    epochs: int
+    samples_per_epoch: int  # pictures drawn an epoch, with replacement, in proportion to the sample weights
+    seed: int
+    class_weights: tuple = (1.0, 1.0)  # of the loss; (1, 1) when the sampling balances the classes
+    hflip: float = 0.0  # probability of a horizontal flip (augment.train_batch)
+    to_grey: float = 0.0  # probability of a greyscale picture
+    hospital: bool = False  # the acquisition effects too (augment.acquisition)
+    batch: int = 32
+    lr: float = 2e-3  # the one-cycle schedule's peak
+
+
+def train(net, images, labels, sample_weights, config, log):
+    """Trains net on images (uint8 N x 224 x 224 x 3 BGR) and their labels; logs each epoch's mean loss."""
+    torch.manual_seed(config.seed)
+    g = torch.Generator().manual_seed(config.seed)
+    opt = torch.optim.AdamW(net.parameters(), lr=config.lr, weight_decay=5e-4)
+    steps = config.epochs * math.ceil(config.samples_per_epoch / config.batch)
+    sched = torch.optim.lr_scheduler.OneCycleLR(opt, max_lr=config.lr, total_steps=steps, pct_start=0.15)
     weights = torch.as_tensor(sample_weights, dtype=torch.double)
-    cw = torch.as_tensor(class_weights, dtype=torch.float32)
+    cw = torch.as_tensor(config.class_weights, dtype=torch.float32)
     labels = torch.as_tensor(labels)
-    for epoch in range(epochs):
+    for epoch in range(config.epochs):
         net.train()
-        order = torch.multinomial(weights, samples_per_epoch, replacement=True, generator=g).numpy()
+        order = torch.multinomial(weights, config.samples_per_epoch, replacement=True, generator=g).numpy()
         total, t0 = 0.0, time.time()
-        for i in range(0, len(order), batch):
-            idx = np.sort(order[i:i + batch])
-            x = augment.train_batch(to_unit(images[idx]), g, hflip=hflip, to_grey=to_grey, hospital=hospital)
+        for i in range(0, len(order), config.batch):
+            idx = np.sort(order[i:i + config.batch])
+            x = augment.train_batch(to_unit(images[idx]), g, hflip=config.hflip, to_grey=config.to_grey,
+                                    hospital=config.hospital)
             loss = F.cross_entropy(net(preprocess.normalise(x)), labels[idx], weight=cw)
             opt.zero_grad()
             loss.backward()
             opt.step()
             sched.step()
             total += loss.item() * len(idx)
-        log(f"epoch {epoch + 1}/{epochs} loss {total / len(order):.4f} ({time.time() - t0:.0f} s)")
+        log(f"epoch {epoch + 1}/{config.epochs} loss {total / len(order):.4f} ({time.time() - t0:.0f} s)")
 
 
 def held_out_sources(net, args, temperature, pos_index, threshold):
@@ -177,13 +193,11 @@ def run(task, args, log):
         sizes = {c: cells.count(c) for c in set(cells)}
         log(f"cells {sizes}")
         sample_w = np.array([1.0 / sizes[c] for c in cells])
-        class_w = [1.0, 1.0]
         hflip, to_grey = 0.0, 0.0
     else:
         # Balanced classes by sampling; adult radiographs (a different domain, few files) drawn more often.
         sample_w = np.where(labels[tr] == 1, 0.5 / counts[1], 0.5 / counts[0])
         sample_w = sample_w * np.where(groups[tr] == "adult", 6.0, 1.0)
-        class_w = [1.0, 1.0]
         hflip, to_grey = 0.5, 0.3
 
     torch.manual_seed(args.seed)
@@ -203,8 +217,8 @@ def run(task, args, log):
         train_seconds = state.get("trainSeconds", before.get("trainSeconds", 0))
         log(f"calibrating the trained gate in {checkpoint}")
     else:
-        train(net, images[tr], labels[tr], sample_w, class_w, epochs, per_epoch, args.seed, hflip, to_grey, log,
-              hospital=task == "disease")
+        config = TrainConfig(epochs, per_epoch, args.seed, hflip=hflip, to_grey=to_grey, hospital=task == "disease")
+        train(net, images[tr], labels[tr], sample_w, config, log)
         train_seconds = time.time() - t0
 
     clean = predict_logits(net, images[va])

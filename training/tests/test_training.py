@@ -18,7 +18,7 @@ import torch
 
 from orvix_train import augment, data, export, metrics, preprocess, synth
 from orvix_train.model import PlainNet, WithClassMaps
-from orvix_train.train import to_unit, train
+from orvix_train.train import TrainConfig, to_unit, train
 
 ROOT = Path(__file__).resolve().parents[2]
 SCREEN = os.environ.get("ORVIX_SCREEN", str(ROOT / "build" / "bin" / "orvix-screen"))
@@ -147,8 +147,8 @@ class ExportToApp(unittest.TestCase):
         labels = np.arange(12) % 2
         torch.manual_seed(0)
         net = PlainNet(width=4)
-        train(net, images, labels, np.ones(12), [1.0, 1.0], epochs=1, samples_per_epoch=8, seed=0, hflip=0.0,
-              to_grey=0.0, log=lambda _: None, batch=4)
+        train(net, images, labels, np.ones(12), TrainConfig(epochs=1, samples_per_epoch=8, seed=0, batch=4),
+              log=lambda _: None)
         with tempfile.TemporaryDirectory() as tmp:
             tmp = Path(tmp)
             for name, labels_out, maps in (("SickClassifier1", ("NORMAL", "PNEUMONIA"), True),
