@@ -164,9 +164,54 @@ def _fmt(m):
     return {k: (list(v) if isinstance(v, tuple) else v) for k, v in m.items()}
 
 
-def run(task, args, log):
-    name, labels_out, positive, floors = TASKS[task]
-    pos_index = labels_out.index(positive)
+@dataclass(frozen=True)
+class TaskData:
+    """A task's pictures (uint8 N x 224 x 224 x 3 BGR) with their labels and groups (the disease model's
+    population, the gate's category), and the indices of the training and of the validation pictures."""
+    records: list  # data.disease_records or data.gate_records; the gate's generated pictures come after them
+    images: np.ndarray
+    labels: np.ndarray
+    groups: np.ndarray
+    train: np.ndarray
+    validation: np.ndarray
+
+
+@dataclass(frozen=True)
+class TrainingRecord:
+    """What the results and the provenance say of a network's training."""
+    epochs: int
+    samples_per_epoch: int
+    seconds: float
+
+
+@dataclass(frozen=True)
+class Validation:
+    """The validation pictures' logits, clean, shifted (one pass per SHIFT_SEEDS) and for the gate degraded (two
+    passes), with the labels and groups of the clean pictures (y, groups) and of the two-pass views (y2, groups2)."""
+    clean: np.ndarray
+    shifted: np.ndarray
+    degraded: np.ndarray | None
+    y: np.ndarray
+    groups: np.ndarray
+    y2: np.ndarray
+    groups2: np.ndarray
+
+
+@dataclass(frozen=True)
+class OperatingPoint:
+    """The calibrated model's positive probabilities on the validation views and the threshold chosen on them."""
+    temperature: float
+    p_clean: np.ndarray
+    p_shift: np.ndarray
+    p_degraded: np.ndarray | None
+    threshold: float
+    floors_met: bool
+    worst_margin: float | None  # the disease model's; None for the gate
+
+
+def load_data(task, args, log):
+    """The task's files (decoded once into args.cache) and, for the gate, its generated hard negatives."""
+    name, labels_out, _, _ = TASKS[task]
     records = (data.disease_records if task == "disease" else data.gate_records)(args.data, args.val_fraction,
                                                                                    args.split_seed)
     log(f"{name}: {len(records)} files, decoding (cached in {args.cache})")
@@ -185,111 +230,162 @@ def run(task, args, log):
     tr, va = np.flatnonzero(~is_val), np.flatnonzero(is_val)
     counts = np.bincount(labels[tr], minlength=2)
     log(f"train {len(tr)} ({dict(zip(labels_out, counts.tolist()))}), validation {len(va)}")
+    return TaskData(records, images, labels, groups, tr, va)
 
+
+def training_plan(task, args, dataset, log):
+    """The training pictures' sample weights and the task's TrainConfig."""
+    labels, groups = dataset.labels[dataset.train], dataset.groups[dataset.train]
     if task == "disease":
         # Every population x class cell drawn equally often: adults (few files) as often as children,
         # NORMAL as often as PNEUMONIA; the loss is then unweighted.
-        cells = [f"{grp}/{lab}" for grp, lab in zip(groups[tr], labels[tr])]
+        cells = [f"{grp}/{lab}" for grp, lab in zip(groups, labels)]
         sizes = {c: cells.count(c) for c in set(cells)}
         log(f"cells {sizes}")
-        sample_w = np.array([1.0 / sizes[c] for c in cells])
+        sample_weights = np.array([1.0 / sizes[c] for c in cells])
         hflip, to_grey = 0.0, 0.0
     else:
         # Balanced classes by sampling; adult radiographs (a different domain, few files) drawn more often.
-        sample_w = np.where(labels[tr] == 1, 0.5 / counts[1], 0.5 / counts[0])
-        sample_w = sample_w * np.where(groups[tr] == "adult", 6.0, 1.0)
+        counts = np.bincount(labels, minlength=2)
+        sample_weights = np.where(labels == 1, 0.5 / counts[1], 0.5 / counts[0])
+        sample_weights = sample_weights * np.where(groups == "adult", 6.0, 1.0)
         hflip, to_grey = 0.5, 0.3
+    config = TrainConfig(epochs=args.epochs or (20 if task == "disease" else 14),
+                         samples_per_epoch=args.samples_per_epoch or 6000, seed=args.seed, hflip=hflip,
+                         to_grey=to_grey, hospital=task == "disease")
+    return sample_weights, config
 
-    torch.manual_seed(args.seed)
-    input_norm = task == "disease"
-    net = PlainNet(classes=len(labels_out), width=args.width, input_norm=input_norm)
-    t0 = time.time()
-    epochs = args.epochs or (20 if task == "disease" else 14)
-    per_epoch = args.samples_per_epoch or 6000
-    checkpoint = Path(args.checkpoints or ".") / f"{name}.pt"
+
+def checkpoint_path(args, name):
+    return Path(args.checkpoints or ".") / f"{name}.pt"
+
+
+def trained_network(task, args, dataset, sample_weights, config, log):
+    """The task's network trained on the training pictures or, for the gate with --calibrate-only, the trained one
+    from its checkpoint; and its TrainingRecord."""
+    name, labels_out, _, _ = TASKS[task]
     if task == "gate" and args.calibrate_only:
+        checkpoint = checkpoint_path(args, name)
         state = torch.load(checkpoint)
         net = PlainNet(classes=len(labels_out), width=state["width"], input_norm=state.get("inputNorm", False))
         net.load_state_dict(state["state_dict"])
         # Checkpoints from before they recorded it: the training figures of the resource being recalibrated.
         before = json.loads((Path(args.models) / f"{name}.mlmodelc" / "metadata.json").read_text())["provenance"]
-        epochs = state.get("epochs", before.get("epochs", 0))
-        train_seconds = state.get("trainSeconds", before.get("trainSeconds", 0))
         log(f"calibrating the trained gate in {checkpoint}")
-    else:
-        config = TrainConfig(epochs, per_epoch, args.seed, hflip=hflip, to_grey=to_grey, hospital=task == "disease")
-        train(net, images[tr], labels[tr], sample_w, config, log)
-        train_seconds = time.time() - t0
+        return net, TrainingRecord(state.get("epochs", before.get("epochs", 0)), config.samples_per_epoch,
+                                   state.get("trainSeconds", before.get("trainSeconds", 0)))
+    torch.manual_seed(args.seed)
+    net = PlainNet(classes=len(labels_out), width=args.width, input_norm=task == "disease")
+    t0 = time.time()
+    train(net, dataset.images[dataset.train], dataset.labels[dataset.train], sample_weights, config, log)
+    return net, TrainingRecord(config.epochs, config.samples_per_epoch, time.time() - t0)
 
-    clean = predict_logits(net, images[va])
-    shifted = shifted_logits(net, images[va])
-    y, y2, g2 = labels[va], np.tile(labels[va], len(SHIFT_SEEDS)), np.tile(groups[va], len(SHIFT_SEEDS))
+
+def validation_views(task, net, dataset):
+    """The validation pictures through net (see Validation)."""
+    va = dataset.validation
+    images, y, groups = dataset.images[va], dataset.labels[va], dataset.groups[va]
+    degraded = None
+    if task == "gate":
+        degraded = np.concatenate([predict_logits(net, images, augment.degraded_batch, seed=s) for s in (3, 4)])
+    return Validation(predict_logits(net, images), shifted_logits(net, images), degraded, y, groups,
+                      np.tile(y, len(SHIFT_SEEDS)), np.tile(groups, len(SHIFT_SEEDS)))
+
+
+def calibrate(task, val):
+    """The softmax temperature, fitted on the validation logits."""
     if task == "gate":
         # The gate separates its clean validation perfectly, so a temperature fitted there only sharpens.
         # Fitted on clean and deliberately degraded views together, its confidence falls where a
         # picture is doubtful.
-        degraded = np.concatenate([predict_logits(net, images[va], augment.degraded_batch, seed=s) for s in (3, 4)])
-        temperature = metrics.fit_temperature(np.concatenate([clean, degraded]), np.concatenate([y, y2]))
-    else:
-        temperature = metrics.fit_temperature(clean, y)
-    p_clean = metrics.softmax(clean, temperature)[:, pos_index]
-    p_shift = metrics.softmax(shifted, temperature)[:, pos_index]
+        return metrics.fit_temperature(np.concatenate([val.clean, val.degraded]), np.concatenate([val.y, val.y2]))
+    return metrics.fit_temperature(val.clean, val.y)
+
+
+def choose_threshold(task, val, temperature):
+    """The operating point at the temperature: one threshold meeting the task's floors on the clean and the shifted
+    view (for the disease model, the floors of each population); where the gate's cannot be met, 0.5."""
+    _, labels_out, positive, floors = TASKS[task]
+    pos_index = labels_out.index(positive)
+
+    def positive_probability(logits):
+        return None if logits is None else metrics.softmax(logits, temperature)[:, pos_index]
+
+    p_clean, p_shift = positive_probability(val.clean), positive_probability(val.shifted)
     if task == "disease":
         views = []
         for grp, (min_sens, min_spec) in POPULATION_FLOORS.items():
-            views += [(p_clean[groups[va] == grp], y[groups[va] == grp], min_sens, min_spec),
-                      (p_shift[g2 == grp], y2[g2 == grp], min_sens, min_spec)]
+            views += [(p_clean[val.groups == grp], val.y[val.groups == grp], min_sens, min_spec),
+                      (p_shift[val.groups2 == grp], val.y2[val.groups2 == grp], min_sens, min_spec)]
         threshold, feasible, margin = metrics.constrained_threshold(views)
     else:
-        threshold, feasible = metrics.operating_threshold([p_clean, p_shift], [y, y2], *floors)
+        threshold, feasible = metrics.operating_threshold([p_clean, p_shift], [val.y, val.y2], *floors)
         margin = None
         if not feasible:
             threshold = 0.5
-    log(f"temperature {temperature:.3f}, threshold {threshold:.3f} (floors met on every view: {feasible}, "
-        f"worst margin {margin})")
+    return OperatingPoint(temperature, p_clean, p_shift, positive_probability(val.degraded), threshold, feasible,
+                          margin)
 
+
+def validation_results(task, args, net, dataset, val, point, record):
+    """The figures of the model card: validation (clean, shifted; per population, held-out collections and
+    borderline band for the disease model; degraded and per category for the gate) and calibration."""
+    name, labels_out, positive, _ = TASKS[task]
+    pos_index = labels_out.index(positive)
+    threshold = point.threshold
     result = {
         "model": name,
         "labels": list(labels_out),
         "positive": positive,
-        "trainSeconds": round(train_seconds),
-        "epochs": epochs,
-        "samplesPerEpoch": per_epoch,
-        "trainCount": int(len(tr)),
-        "validationCount": int(len(va)),
-        "temperature": temperature,
+        "trainSeconds": round(record.seconds),
+        "epochs": record.epochs,
+        "samplesPerEpoch": record.samples_per_epoch,
+        "trainCount": int(len(dataset.train)),
+        "validationCount": int(len(dataset.validation)),
+        "temperature": point.temperature,
         "threshold": threshold,
-        "thresholdFloorsMet": feasible,
-        "thresholdWorstMargin": margin,
-        "validation": _fmt(metrics.summary(p_clean, y, threshold)),
-        "validationShifted": _fmt(metrics.summary(p_shift, y2, threshold)),
-        "ece": {"beforeCalibration": metrics.expected_calibration_error(metrics.softmax(clean)[:, pos_index], y),
-                "afterCalibration": metrics.expected_calibration_error(p_clean, y)},
+        "thresholdFloorsMet": point.floors_met,
+        "thresholdWorstMargin": point.worst_margin,
+        "validation": _fmt(metrics.summary(point.p_clean, val.y, threshold)),
+        "validationShifted": _fmt(metrics.summary(point.p_shift, val.y2, threshold)),
+        "ece": {"beforeCalibration": metrics.expected_calibration_error(metrics.softmax(val.clean)[:, pos_index],
+                                                                        val.y),
+                "afterCalibration": metrics.expected_calibration_error(point.p_clean, val.y)},
     }
     if task == "disease":
         result["perPopulation"] = {
-            grp: {"validation": _fmt(metrics.summary(p_clean[groups[va] == grp], y[groups[va] == grp], threshold)),
-                  "validationShifted": _fmt(metrics.summary(p_shift[g2 == grp], y2[g2 == grp], threshold))}
+            grp: {"validation": _fmt(metrics.summary(point.p_clean[val.groups == grp], val.y[val.groups == grp],
+                                                     threshold)),
+                  "validationShifted": _fmt(metrics.summary(point.p_shift[val.groups2 == grp],
+                                                            val.y2[val.groups2 == grp], threshold))}
             for grp in POPULATION_FLOORS}
-        result["heldOutSources"] = held_out_sources(net, args, temperature, pos_index, threshold)
+        result["heldOutSources"] = held_out_sources(net, args, point.temperature, pos_index, threshold)
     if task == "gate":
-        p_degraded = metrics.softmax(degraded, temperature)[:, pos_index]
-        result["degradedValidation"] = _fmt(metrics.summary(p_degraded, y2, threshold))
-        result["ece"]["degraded"] = metrics.expected_calibration_error(p_degraded, y2)
+        result["degradedValidation"] = _fmt(metrics.summary(point.p_degraded, val.y2, threshold))
+        result["ece"]["degraded"] = metrics.expected_calibration_error(point.p_degraded, val.y2)
         per = {}
-        for grp in sorted(set(groups[va])):
-            m = groups[va] == grp
-            accepted = int((p_clean[m] >= threshold).sum())
+        for grp in sorted(set(val.groups)):
+            m = val.groups == grp
+            accepted = int((point.p_clean[m] >= threshold).sum())
             per[grp] = {"n": int(m.sum()), "acceptedAsXRay": accepted, "rate": accepted / int(m.sum())}
         result["perCategory"] = per
-    log(json.dumps({k: result[k] for k in ("validation", "validationShifted", "perPopulation", "heldOutSources")
-                    if k in result}, indent=1))
+    return result
 
-    decision = {"kind": "threshold", "label": positive, "threshold": threshold,
-                "otherwise": labels_out[1 - pos_index]}
-    if task == "disease":
-        decision["borderline"], result["borderline"] = borderline(p_clean, p_shift, groups[va], threshold)
-        log(f"borderline band {decision['borderline']}: {json.dumps(result['borderline']['perPopulation'])}")
+
+def decision_rule(task, val, point):
+    """The exported decision rule (the positive label from the threshold on; the disease model's with its
+    borderline band) and, for the disease model, how the band was chosen and what it marks (None for the gate)."""
+    _, labels_out, positive, _ = TASKS[task]
+    decision = {"kind": "threshold", "label": positive, "threshold": point.threshold,
+                "otherwise": labels_out[1 - labels_out.index(positive)]}
+    if task != "disease":
+        return decision, None
+    decision["borderline"], band_provenance = borderline(point.p_clean, point.p_shift, val.groups, point.threshold)
+    return decision, band_provenance
+
+
+def model_provenance(task, args, net, record, result):
+    """The provenance the exported resource carries: how it was trained and its validation figures."""
     provenance = {
         "trainedBy": "Orvix training/orvix_train (python3 -m orvix_train.train)",
         "date": datetime.date.today().isoformat(),
@@ -300,8 +396,8 @@ def run(task, args, log):
         "split": f"patient-level, {args.val_fraction:.0%} validation, seed {args.split_seed}" +
                  (f"; adults {data.ADULT_VALIDATION_FRACTION:.0%}" if task == "disease" else ""),
         "seed": args.seed,
-        "epochs": epochs,
-        "trainSeconds": round(train_seconds),
+        "epochs": record.epochs,
+        "trainSeconds": round(record.seconds),
         "validation": {
             "n": result["validation"]["n"],
             "auc": result["validation"]["auc"],
@@ -315,22 +411,69 @@ def run(task, args, log):
             grp: {k: result["perPopulation"][grp]["validation"][k] for k in ("n", "auc", "sensitivity", "specificity")}
             for grp in POPULATION_FLOORS}
         provenance["borderline"] = result["borderline"]
-    if args.checkpoints and not (task == "gate" and args.calibrate_only):
-        Path(args.checkpoints).mkdir(parents=True, exist_ok=True)
-        torch.save({"state_dict": net.state_dict(), "width": args.width, "labels": list(labels_out),
-                    "inputNorm": input_norm, "epochs": epochs, "trainSeconds": round(train_seconds)}, checkpoint)
+    return provenance
+
+
+def save_checkpoint(task, args, net, record):
+    """The trained weights, for the parity test, --calibrate-only and --export-only; a recalibration leaves the
+    checkpoint it loaded as it was."""
+    if not args.checkpoints or (task == "gate" and args.calibrate_only):
+        return
+    name, labels_out, _, _ = TASKS[task]
+    Path(args.checkpoints).mkdir(parents=True, exist_ok=True)
+    torch.save({"state_dict": net.state_dict(), "width": args.width, "labels": list(labels_out),
+                "inputNorm": task == "disease", "epochs": record.epochs, "trainSeconds": round(record.seconds)},
+               checkpoint_path(args, name))
+
+
+def export_model(task, args, net, temperature, decision, provenance, images, clean, log):
+    """Writes the compiled-model resource into args.models and checks it on images against their PyTorch logits
+    clean (check_export); returns check_export's differences and the ONNX file's size."""
+    name, labels_out, _, _ = TASKS[task]
     onnx_bytes = export.to_onnx_bytes(net, class_maps=task == "disease")
     target = export.write_resource(args.models, name, onnx_bytes, labels_out, temperature, decision, provenance)
-    result["exportCheckMaxLogitDiff"], result["exportCheckClassMapsDiff"] = check_export(
-        target, images[va[:16]], clean[:16], log)
-    result["onnxBytes"] = len(onnx_bytes)
-    if args.results:
-        Path(args.results).mkdir(parents=True, exist_ok=True)
-        (Path(args.results) / f"{name}.json").write_text(json.dumps(result, indent=2) + "\n")
-        extra = {"p_degraded": p_degraded} if task == "gate" else {}
-        np.savez_compressed(Path(args.results) / f"{name}-validation.npz", p=p_clean, y=y, p_shift=p_shift, y_shift=y2,
-                            group=groups[va], group_shift=g2,
-                            path=np.array([records[i][0] if i < len(records) else "generated" for i in va]), **extra)
+    return check_export(target, images, clean, log), len(onnx_bytes)
+
+
+def write_results(task, args, dataset, val, point, result):
+    """The results JSON and the validation probabilities (for card_figures.py) into args.results, if given."""
+    if not args.results:
+        return
+    name = TASKS[task][0]
+    Path(args.results).mkdir(parents=True, exist_ok=True)
+    (Path(args.results) / f"{name}.json").write_text(json.dumps(result, indent=2) + "\n")
+    extra = {"p_degraded": point.p_degraded} if task == "gate" else {}
+    paths = [dataset.records[i][0] if i < len(dataset.records) else "generated" for i in dataset.validation]
+    np.savez_compressed(Path(args.results) / f"{name}-validation.npz", p=point.p_clean, y=val.y, p_shift=point.p_shift,
+                        y_shift=val.y2, group=val.groups, group_shift=val.groups2, path=np.array(paths), **extra)
+
+
+def run(task, args, log):
+    """Trains (or, with --calibrate-only, loads), calibrates, validates and exports the task's model; saves its
+    checkpoint and writes its results. Returns the results."""
+    dataset = load_data(task, args, log)
+    sample_weights, config = training_plan(task, args, dataset, log)
+    net, record = trained_network(task, args, dataset, sample_weights, config, log)
+    val = validation_views(task, net, dataset)
+    temperature = calibrate(task, val)
+    point = choose_threshold(task, val, temperature)
+    log(f"temperature {point.temperature:.3f}, threshold {point.threshold:.3f} (floors met on every view: "
+        f"{point.floors_met}, worst margin {point.worst_margin})")
+    result = validation_results(task, args, net, dataset, val, point, record)
+    log(json.dumps({k: result[k] for k in ("validation", "validationShifted", "perPopulation", "heldOutSources")
+                    if k in result}, indent=1))
+    decision, band = decision_rule(task, val, point)
+    if band is not None:
+        result["borderline"] = band
+        log(f"borderline band {decision['borderline']}: {json.dumps(band['perPopulation'])}")
+    provenance = model_provenance(task, args, net, record, result)
+    save_checkpoint(task, args, net, record)
+    first = dataset.validation[:16]
+    diffs, onnx_size = export_model(task, args, net, point.temperature, decision, provenance, dataset.images[first],
+                                    val.clean[:16], log)
+    result["exportCheckMaxLogitDiff"], result["exportCheckClassMapsDiff"] = diffs
+    result["onnxBytes"] = onnx_size
+    write_results(task, args, dataset, val, point, result)
     return result
 
 
@@ -357,14 +500,12 @@ def export_only(task, args, log):
         p_shift = metrics.softmax(shifted_logits(net, images), temperature)[:, pos_index]
         decision["borderline"], provenance["borderline"] = borderline(p_clean, p_shift, groups, decision["threshold"])
         log(f"borderline band {decision['borderline']}: {json.dumps(provenance['borderline'], indent=1)}")
-    onnx_bytes = export.to_onnx_bytes(net, class_maps=task == "disease")
-    target = export.write_resource(args.models, name, onnx_bytes, labels_out, temperature, decision, provenance)
-    diffs = check_export(target, images[:16], clean[:16], log)
+    diffs, onnx_size = export_model(task, args, net, temperature, decision, provenance, images[:16], clean[:16], log)
     results = Path(args.results or ".") / f"{name}.json"
     if args.results and results.exists():
         result = json.loads(results.read_text())
         result["exportCheckMaxLogitDiff"], result["exportCheckClassMapsDiff"] = diffs
-        result["onnxBytes"] = len(onnx_bytes)
+        result["onnxBytes"] = onnx_size
         if "borderline" in provenance:
             result["borderline"] = provenance["borderline"]
         results.write_text(json.dumps(result, indent=2) + "\n")
