@@ -4,10 +4,12 @@
 #include <string_view>
 #include <utility>
 
+#include "orvix/PictureHeader.h"
+
 namespace orvix::cli {
 
 std::string usageText() {
-    return "Usage: orvix-screen [options] PATH...\n"
+    return std::string("Usage: orvix-screen [options] PATH...\n"
            "Screens chest X-ray pictures for pneumonia with Orvix's two classifiers (chest X-ray gate,\n"
            "then NORMAL/PNEUMONIA), one result line per picture. A PATH may be a picture file or a\n"
            "directory, searched recursively for picture files. Everything runs on this machine.\n"
@@ -37,13 +39,14 @@ std::string usageText() {
            "  --version       show the version and exit\n"
            "\n"
            "Exit status: 0 every picture analysed, 1 some picture, directory or report failed\n"
-           "(each named on standard error), 2 usage error or a missing or invalid model.\n"
-           "Pictures: PNG, JPEG, BMP, TIFF, WebP, PBM/PGM/PPM, JPEG 2000, and DICOM (recognised by\n"
-           "content, also without a file extension; first frame; uncompressed, JPEG, JPEG-LS, RLE,\n"
-           "JPEG 2000 and High-Throughput JPEG 2000). A damaged picture (cut short, corrupt data)\n"
-           "is refused, never analysed from what could be decoded.\n"
-           "Models are looked up in $ORVIX_MODEL_DIR, next to the program, and in the installed\n"
-           "share directory. Not for diagnostic use.\n";
+           "(each named on standard error), 2 usage error or a missing or invalid model.\n") +
+           "Pictures: " +
+           decodableFormatsText() +
+           "\n(DICOM is recognised by content, also without a file extension; first frame;\n"
+           "uncompressed, JPEG, JPEG-LS, RLE, JPEG 2000 and High-Throughput JPEG 2000). A damaged\n"
+           "picture (cut short, corrupt data) is refused, never analysed from what could be decoded.\n"
+           "Models are looked up in $ORVIX_MODEL_DIR when it is set; otherwise next to the program,\n"
+           "then in the installed share directory. Not for diagnostic use.\n";
 }
 
 namespace {

@@ -21,6 +21,7 @@
 #include "BatchOptions.h"
 #include "orvix/Console.h"
 #include "orvix/DiagnosisState.h"
+#include "orvix/Format.h"
 #include "orvix/Heatmap.h"
 #include "orvix/ImageDecoder.h"
 #include "orvix/ImportRun.h"

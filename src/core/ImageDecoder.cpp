@@ -29,20 +29,7 @@ std::string describe(const std::filesystem::path& path, const std::string& why) 
     return path.string() + ": " + why;
 }
 
-const char* formatName(PictureFormat format) {
-    switch (format) {
-        case PictureFormat::Png: return "PNG";
-        case PictureFormat::Jpeg: return "JPEG";
-        case PictureFormat::Bmp: return "BMP";
-        case PictureFormat::WebP: return "WebP";
-        case PictureFormat::Tiff: return "TIFF";
-        case PictureFormat::Pnm: return "PNM";
-        case PictureFormat::SunRaster: return "Sun raster";
-        case PictureFormat::RadianceHdr: return "Radiance HDR";
-        case PictureFormat::Jpeg2000: return "JPEG 2000";
-    }
-    return "picture";
-}
+const char* formatName(PictureFormat format) { return pictureFormat(format).name; }
 
 // OpenCV's imdecode writes the reason for a failed decode to std::cerr itself. For the
 // length of a call its text is taken, under a lock, and becomes the refusal's reason.
@@ -99,18 +86,13 @@ Result<cv::Mat> decodeWithOpenCv(std::span<const std::uint8_t> bytes, PictureFor
 }
 
 Result<cv::Mat> decodeFormat(std::span<const std::uint8_t> bytes, PictureFormat format) {
-    switch (format) {
-        case PictureFormat::Jpeg: return codecs::decodeJpeg(bytes);
-        case PictureFormat::Png: return codecs::decodePng(bytes);
-        case PictureFormat::Jpeg2000: return codecs::decodeJpeg2000(bytes);
-        case PictureFormat::Bmp:
-        case PictureFormat::WebP:
-        case PictureFormat::Tiff:
-        case PictureFormat::Pnm: return decodeWithOpenCv(bytes, format);
-        // OpenCV reads these two only through a temporary copy of the file, which a killed
-        // process would leave behind; neither is a radiograph format.
-        case PictureFormat::SunRaster:
-        case PictureFormat::RadianceHdr: break;
+    switch (pictureFormat(format).decoder) {
+        case Decoder::TurboJpeg: return codecs::decodeJpeg(bytes);
+        case Decoder::LibPng: return codecs::decodePng(bytes);
+        case Decoder::OpenJpeg: return codecs::decodeJpeg2000(bytes);
+        case Decoder::OpenCv: return decodeWithOpenCv(bytes, format);
+        case Decoder::Dcmtk:  // recognised by content before the header table is asked
+        case Decoder::None: break;
     }
     return Error{std::string(formatName(format)) + " pictures are not supported"};
 }
@@ -188,14 +170,16 @@ Result<Image> decodeImage(std::span<const std::uint8_t> bytes, std::uint64_t max
     // Only formats whose header gives the picture's size go to OpenCV, and the declared size
     // decides before OpenCV allocates anything: a few bytes may declare gigapixels. (OpenCV
     // would also hand unknown signatures to its GDAL decoder through a temporary file.)
-    const auto declared = readPictureSize(bytes);
-    if (!declared) {
-        // DICOM data sets without the Part 10 preamble are recognised by their first element.
-        if (looksLikeBareDicom(bytes)) return decodeDicom(bytes, maxPixels);
-        return Error{"not a decodable picture (unknown format)"};
+    const HeaderReading declared = readPictureSize(bytes);
+    switch (declared.outcome) {
+        case HeaderReading::Outcome::UnknownFormat:
+            // DICOM data sets without the Part 10 preamble are recognised by their first element.
+            if (looksLikeBareDicom(bytes)) return decodeDicom(bytes, maxPixels);
+            return Error{"not a decodable picture (unknown format)"};
+        case HeaderReading::Outcome::Damaged: return Error{"not a decodable picture (" + declared.reason + ")"};
+        case HeaderReading::Outcome::Sized: break;
     }
-    if (!*declared) return Error{"not a decodable picture (" + declared->error().message + ")"};
-    const auto [width, height, format] = declared->value();
+    const auto [width, height, format] = declared.size;
     if (width > maxPixels || height > maxPixels || width * height > maxPixels)
         return Error{"picture declares more than " + std::to_string(maxPixels) + " pixels"};
     Result<cv::Mat> result = Error{};
@@ -231,14 +215,6 @@ Result<Image> decodeImage(std::span<const std::uint8_t> bytes, std::uint64_t max
     } catch (const cv::Exception& e) {
         return Error{"could not convert the picture (" + e.err + ")"};
     }
-}
-
-const std::vector<std::string>& decodableExtensions() {
-    static const std::vector<std::string> extensions{"png", "jpg",  "jpeg", "jpe",  "bmp", "dib",
-                                                     "tif", "tiff", "webp", "pbm",  "pgm", "ppm",
-                                                     "pnm", "pxm",  "jp2",  "j2k",  "j2c", "dcm",
-                                                     "dicom", "dic"};
-    return extensions;
 }
 
 }  // namespace orvix

@@ -1,7 +1,10 @@
 #include "orvix/PictureHeader.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstring>
+#include <optional>
+#include <stdexcept>
 
 namespace orvix {
 namespace {
@@ -183,31 +186,81 @@ Result<PictureSize> jpeg2000(Bytes b) {
     return damaged("JPEG 2000");
 }
 
+bool pngSignature(Bytes b) { return startsWith(b, "\x89PNG\r\n\x1a\n", 8); }
+bool jpegSignature(Bytes b) { return b.size() >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF; }
+bool bmpSignature(Bytes b) { return startsWith(b, "BM", 2); }
+bool tiffSignature(Bytes b) {
+    return startsWith(b, "II*\0", 4) || startsWith(b, "MM\0*", 4) || startsWith(b, "II+\0", 4) ||
+           startsWith(b, "MM\0+", 4);
+}
+bool webpSignature(Bytes b) { return startsWith(b, "RIFF", 4) && startsWith(b, "WEBP", 4, 8); }
+bool pnmSignature(Bytes b) { return b.size() >= 3 && b[0] == 'P' && b[1] >= '1' && b[1] <= '7' && std::isspace(b[2]); }
+bool jpeg2000Signature(Bytes b) {
+    return startsWith(b, "\0\0\0\x0cjP  \r\n\x87\n", 12) || startsWith(b, "\xFF\x4F\xFF\x51", 4);
+}
+bool sunRasterSignature(Bytes b) { return b.size() >= 4 && be(b, 0, 4) == 0x59A66A95; }
+bool hdrSignature(Bytes b) { return startsWith(b, "#?RADIANCE", 10) || startsWith(b, "#?RGBE", 6); }
+
+Result<PictureSize> sunRaster(Bytes b) {
+    if (b.size() < 12) return damaged("Sun raster");
+    return sized(be(b, 4, 4), be(b, 8, 4), "Sun raster");
+}
+
 }  // namespace
 
-std::optional<Result<PictureSize>> readPictureSize(Bytes b) {
-    if (b.size() < 4) return std::nullopt;
-    auto as = [](Result<PictureSize> size, PictureFormat format) {
-        if (size) size->format = format;
-        return size;
-    };
+const std::vector<PictureFormatInfo>& pictureFormats() {
     using F = PictureFormat;
-    if (startsWith(b, "\x89PNG\r\n\x1a\n", 8)) return as(png(b), F::Png);
-    if (b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF) return as(jpeg(b), F::Jpeg);
-    if (startsWith(b, "BM", 2)) return as(bmp(b), F::Bmp);
-    if (startsWith(b, "RIFF", 4) && startsWith(b, "WEBP", 4, 8)) return as(webp(b), F::WebP);
-    if (startsWith(b, "II*\0", 4) || startsWith(b, "MM\0*", 4) || startsWith(b, "II+\0", 4) ||
-        startsWith(b, "MM\0+", 4))
-        return as(tiff(b), F::Tiff);
-    if (b[0] == 'P' && b[1] >= '1' && b[1] <= '7' && std::isspace(b[2])) return as(pnm(b), F::Pnm);
-    if (be(b, 0, 4) == 0x59A66A95) {
-        if (b.size() < 12) return damaged("Sun raster");
-        return as(sized(be(b, 4, 4), be(b, 8, 4), "Sun raster"), F::SunRaster);
+    using D = Decoder;
+    static const std::vector<PictureFormatInfo> table{
+        {F::Png, "PNG", {"png"}, D::LibPng, pngSignature, png},
+        {F::Jpeg, "JPEG", {"jpg", "jpeg", "jpe"}, D::TurboJpeg, jpegSignature, jpeg},
+        {F::Bmp, "BMP", {"bmp", "dib"}, D::OpenCv, bmpSignature, bmp},
+        {F::Tiff, "TIFF", {"tif", "tiff"}, D::OpenCv, tiffSignature, tiff},
+        {F::WebP, "WebP", {"webp"}, D::OpenCv, webpSignature, webp},
+        {F::Pnm, "PBM/PGM/PPM", {"pbm", "pgm", "ppm", "pnm", "pxm"}, D::OpenCv, pnmSignature, pnm},
+        {F::Jpeg2000, "JPEG 2000", {"jp2", "j2k", "j2c"}, D::OpenJpeg, jpeg2000Signature, jpeg2000},
+        {F::Dicom, "DICOM", {"dcm", "dicom", "dic"}, D::Dcmtk, nullptr, nullptr},
+        // OpenCV reads these two only through a temporary copy of the file, which a killed
+        // process would leave behind; neither is a radiograph format.
+        {F::SunRaster, "Sun raster", {}, D::None, sunRasterSignature, sunRaster},
+        {F::RadianceHdr, "Radiance HDR", {}, D::None, hdrSignature, hdr},
+    };
+    return table;
+}
+
+const PictureFormatInfo& pictureFormat(PictureFormat format) {
+    for (const auto& row : pictureFormats())
+        if (row.format == format) return row;
+    throw std::logic_error("picture format missing from the table");
+}
+
+std::vector<std::string> decodableExtensions() {
+    std::vector<std::string> out;
+    for (const auto& row : pictureFormats())
+        if (row.decoder != Decoder::None) out.insert(out.end(), row.extensions.begin(), row.extensions.end());
+    return out;
+}
+
+std::string decodableFormatsText() {
+    std::vector<std::string> names;
+    for (const auto& row : pictureFormats())
+        if (row.decoder != Decoder::None) names.emplace_back(row.name);
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == names.size() ? ", and " : ", ") + names[i];
+    return text;
+}
+
+HeaderReading readPictureSize(Bytes b) {
+    if (b.size() < 4) return {};
+    for (const auto& row : pictureFormats()) {
+        if (row.hasSignature == nullptr || !row.hasSignature(b)) continue;
+        auto size = row.readSize(b);
+        if (!size) return {HeaderReading::Outcome::Damaged, {}, size.error().message};
+        size->format = row.format;
+        return {HeaderReading::Outcome::Sized, *size, {}};
     }
-    if (startsWith(b, "#?RADIANCE", 10) || startsWith(b, "#?RGBE", 6)) return as(hdr(b), F::RadianceHdr);
-    if (startsWith(b, "\0\0\0\x0cjP  \r\n\x87\n", 12) || (b[0] == 0xFF && b[1] == 0x4F && b[2] == 0xFF && b[3] == 0x51))
-        return as(jpeg2000(b), F::Jpeg2000);
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace orvix

@@ -1,6 +1,5 @@
 #include "orvix/Report.h"
 
-#include <cstdlib>
 #include <memory>
 
 #include <unicode/datefmt.h>
@@ -8,17 +7,17 @@
 #include <unicode/timezone.h>
 #include <unicode/unistr.h>
 
-#include "orvix/Classification.h"
+#include "orvix/Format.h"
 #include "orvix/SickClassifier1.h"
 #include "orvix/XRayClassifier1.h"
 
 namespace orvix {
 
-std::string currentLocaleId() {
+std::string localeId(const EnvironmentLookup& environment) {
     for (const char* name : {"LC_ALL", "LC_TIME", "LANG"}) {
-        const char* value = std::getenv(name);
-        if (value == nullptr || *value == '\0') continue;
-        std::string id = value;
+        std::optional<std::string> value = environment(name);
+        if (!value) continue;
+        std::string id = std::move(*value);
         if (id == "C" || id == "POSIX" || id.rfind("C.", 0) == 0) break;
         // language_TERRITORY.codeset@modifier -> language_TERRITORY@modifier
         const auto dot = id.find('.');
@@ -30,6 +29,8 @@ std::string currentLocaleId() {
     }
     return "en_US_POSIX";
 }
+
+std::string currentLocaleId() { return localeId(processEnvironment); }
 
 std::string formatReportDate(Clock::time_point when, const std::string& localeId, const std::string& timeZoneId) {
     const icu::Locale locale(localeId.c_str());

@@ -1,7 +1,6 @@
 #include "orvix/ReportSaver.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -12,17 +11,18 @@
 namespace orvix {
 namespace {
 
-std::filesystem::path homeDirectory() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+std::filesystem::path homeDirectory(const EnvironmentLookup& environment) {
+    if (auto home = environment("HOME")) return *home;
     if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) return pw->pw_dir;
     return "/";
 }
 
 // XDG_DOCUMENTS_DIR="$HOME/Documents" (quoted, $HOME-relative or absolute).
-std::optional<std::filesystem::path> xdgDocuments(const std::filesystem::path& home) {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
+std::optional<std::filesystem::path> xdgDocuments(const std::filesystem::path& home,
+                                                  const std::optional<std::string>& configHome) {
     const std::filesystem::path file =
-        (config != nullptr && *config == '/' ? std::filesystem::path(config) : home / ".config") / "user-dirs.dirs";
+        (configHome && configHome->front() == '/' ? std::filesystem::path(*configHome) : home / ".config") /
+        "user-dirs.dirs";
     std::ifstream in(file);
     std::string line;
     while (std::getline(in, line)) {
@@ -48,10 +48,12 @@ Status failure(const std::filesystem::path& path, const std::string& why) {
 
 }  // namespace
 
-std::filesystem::path documentsDirectory() {
-    const auto home = homeDirectory();
-    return xdgDocuments(home).value_or(home / "Documents");
+std::filesystem::path documentsDirectory(const EnvironmentLookup& environment) {
+    const auto home = homeDirectory(environment);
+    return xdgDocuments(home, environment("XDG_CONFIG_HOME")).value_or(home / "Documents");
 }
+
+std::filesystem::path documentsDirectory() { return documentsDirectory(processEnvironment); }
 
 std::string reportFileName(const std::string& fileName) { return "output_" + fileName + ".txt"; }
 

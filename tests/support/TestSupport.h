@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <random>
 #include <span>
@@ -14,6 +15,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "orvix/DiagnosisState.h"
+#include "orvix/Environment.h"
 
 namespace orvix::test {
 
@@ -77,7 +79,17 @@ inline DiagnosisState fixtureState() {
     return DiagnosisState(disease.value(), gate.value());
 }
 
-// Sets an environment variable for the life of the object.
+// An environment holding exactly these variables.
+inline EnvironmentLookup environment(std::map<std::string, std::string> variables) {
+    return [variables = std::move(variables)](const std::string& name) -> std::optional<std::string> {
+        const auto it = variables.find(name);
+        if (it == variables.end()) return std::nullopt;
+        return it->second;
+    };
+}
+
+// Sets an environment variable of the process for the life of the object (for code under
+// test that reads the process's environment itself: the window, the batch tool).
 class ScopedEnv {
 public:
     ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {

@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 #include "orvix/Classification.h"
 #include "orvix/Console.h"
+#include "orvix/Format.h"
 
 namespace orvix {
 namespace {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
+#include "orvix/ResourceLocator.h"
 #include "orvix/XRayClassifier1.h"
 
 namespace orvix {
@@ -55,6 +56,28 @@ TEST(ImageClassifier, FailedPredictionYieldsAnErrorAndTheModelStillWorks) {
     auto fine = (*gate)->prediction(XRayClassifier1Input(grey(128)), options);
     ASSERT_TRUE(fine);
     EXPECT_EQ(fine->classLabel(), "X-Ray");
+}
+
+TEST(ModelSearch, ASetModelDirectoryIsTheOnlyPlaceSearched) {
+    const std::filesystem::path exe = "/opt/orvix/bin", install = "/usr/share/orvix/models";
+    using Dirs = std::vector<std::filesystem::path>;
+    EXPECT_EQ(modelSearchDirectories(test::environment({{"ORVIX_MODEL_DIR", "/tmp/m"}}), exe, install), Dirs{"/tmp/m"});
+    EXPECT_EQ(modelSearchDirectories(test::environment({}), exe, install),
+              (Dirs{"/opt/orvix/bin/models", "/opt/orvix/share/orvix/models", install}));
+    EXPECT_EQ(modelSearchDirectories(test::environment({}), "", install), Dirs{install});
+}
+
+TEST(ModelSearch, FirstDirectoryWithTheResourceWinsAndAMissingOneNamesEverySearch) {
+    test::TempDir a, b;
+    std::filesystem::create_directories(b / "SickClassifier1.mlmodelc");
+    std::filesystem::create_directories(a / "XRayClassifier1.mlmodelc");
+    std::filesystem::create_directories(b / "XRayClassifier1.mlmodelc");
+    EXPECT_EQ(findResource("SickClassifier1", "mlmodelc", {a.path(), b.path()}).value(), b / "SickClassifier1.mlmodelc");
+    EXPECT_EQ(findResource("XRayClassifier1", "mlmodelc", {a.path(), b.path()}).value(), a / "XRayClassifier1.mlmodelc");
+    const auto missing = findResource("Other", "mlmodelc", {a.path(), b.path()});
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().message,
+              "model resource Other.mlmodelc not found; searched " + a.path().string() + ", " + b.path().string());
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+#include <regex>
+
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
@@ -35,22 +37,21 @@ TEST(ReadPictureSize, EveryFormatTheDecoderReads) {
         // (the sanitizer build checks the last part).
         for (std::size_t cut = 0; cut < std::min<std::size_t>(bytes.size(), 600); ++cut) {
             auto partial = readPictureSize(std::span(bytes.data(), cut));
-            if (partial && *partial) {
-                EXPECT_EQ(partial->value().width, 301u) << cut;
-                EXPECT_EQ(partial->value().height, 203u) << cut;
+            if (partial.outcome == HeaderReading::Outcome::Sized) {
+                EXPECT_EQ(partial.size.width, 301u) << cut;
+                EXPECT_EQ(partial.size.height, 203u) << cut;
             }
         }
         auto size = readPictureSize(bytes);
-        ASSERT_TRUE(size.has_value());
-        ASSERT_TRUE(*size) << size->error().message;
-        EXPECT_EQ(size->value().width, 301u);
-        EXPECT_EQ(size->value().height, 203u);
+        ASSERT_EQ(size.outcome, HeaderReading::Outcome::Sized) << size.reason;
+        EXPECT_EQ(size.size.width, 301u);
+        EXPECT_EQ(size.size.height, 203u);
     }
 }
 
 TEST(ReadPictureSize, UnknownDamagedAndEmptyHeaders) {
     const auto bytes = [](const std::string& s) { return std::vector<std::uint8_t>(s.begin(), s.end()); };
-    EXPECT_FALSE(readPictureSize(bytes("just some text"))) << "no known format";
+    EXPECT_EQ(readPictureSize(bytes("just some text")).outcome, HeaderReading::Outcome::UnknownFormat);
     auto png = encode(".png", test::solid(5, 5, cv::Scalar(0, 0, 0)));
     png.resize(20);
     auto jpeg = encode(".jpg", test::solid(5, 5, cv::Scalar(0, 0, 0)));
@@ -64,8 +65,18 @@ TEST(ReadPictureSize, UnknownDamagedAndEmptyHeaders) {
     for (const auto& [name, header] : refused) {
         SCOPED_TRACE(name);
         auto size = readPictureSize(header);
-        ASSERT_TRUE(size.has_value()) << "a known format";
-        EXPECT_FALSE(*size);
+        EXPECT_EQ(size.outcome, HeaderReading::Outcome::Damaged);
+        EXPECT_FALSE(size.reason.empty());
+    }
+}
+
+TEST(PictureFormats, TheReadmeAndManualPagesNameTheFormatsOfTheTable) {
+    const std::string formats = decodableFormatsText();
+    const auto source = test::fixtures().parent_path().parent_path();
+    for (const char* doc : {"README.md", "docs/man/orvix.1", "docs/man/orvix-screen.1"}) {
+        std::string text = test::readBytes(source / doc);
+        text = std::regex_replace(text, std::regex("\\s+"), " ");  // line breaks fall anywhere
+        EXPECT_NE(text.find(formats), std::string::npos) << doc;
     }
 }
 

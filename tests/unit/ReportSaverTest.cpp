@@ -140,22 +140,26 @@ TEST(WriteFileAtomically, KillingTheWriterLeavesTheOldOrTheNewFileWhole) {
 }
 
 TEST(DocumentsDirectory, XdgUserDirsThenHomeDocuments) {
-    test::TempDir home;
-    test::ScopedEnv homeEnv("HOME", home.path().string());
-    test::ScopedEnv config("XDG_CONFIG_HOME", std::nullopt);
-    EXPECT_EQ(documentsDirectory(), home / "Documents");
+    test::TempDir home, config;
+    const auto inHome = test::environment({{"HOME", home.path().string()}});
+    EXPECT_EQ(documentsDirectory(inHome), home / "Documents");
 
     std::filesystem::create_directories(home / ".config");
     test::writeBytes(home / ".config" / "user-dirs.dirs",
                      "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
                      "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
-    EXPECT_EQ(documentsDirectory(), home / "Dokumente");
+    EXPECT_EQ(documentsDirectory(inHome), home / "Dokumente");
 
     test::writeBytes(home / ".config" / "user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"/srv/shared docs\"\n");
-    EXPECT_EQ(documentsDirectory(), std::filesystem::path("/srv/shared docs"));
+    EXPECT_EQ(documentsDirectory(inHome), std::filesystem::path("/srv/shared docs"));
 
     test::writeBytes(home / ".config" / "user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/\"\n");  // disabled
-    EXPECT_EQ(documentsDirectory(), home / "Documents");
+    EXPECT_EQ(documentsDirectory(inHome), home / "Documents");
+
+    test::writeBytes(config / "user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Papers\"\n");
+    EXPECT_EQ(documentsDirectory(test::environment({{"HOME", home.path().string()},
+                                                    {"XDG_CONFIG_HOME", config.path().string()}})),
+              home / "Papers");
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
-#include "orvix/Classification.h"
 #include "orvix/Report.h"
 
 namespace orvix {
@@ -55,19 +54,18 @@ TEST(ComposeReport, OnlyAChestXRayGetsADiagnosisAndOnlyExactlyNormalIsNegative) 
     }
 }
 
-TEST(CurrentLocale, FollowsLcAllThenLcTimeThenLang) {
-    test::ScopedEnv all("LC_ALL", std::nullopt);
-    test::ScopedEnv time("LC_TIME", "fr_FR.UTF-8");
-    test::ScopedEnv lang("LANG", "de_DE.UTF-8");
-    EXPECT_EQ(currentLocaleId(), "fr_FR");
-    {
-        test::ScopedEnv override("LC_ALL", "sr_RS.UTF-8@latin");
-        EXPECT_EQ(currentLocaleId(), "sr_RS@latin");
-    }
-    {
-        test::ScopedEnv posix("LC_TIME", "C.UTF-8");
-        EXPECT_EQ(currentLocaleId(), "en_US_POSIX");
-    }
+TEST(LocaleId, FollowsLcAllThenLcTimeThenLang) {
+    const struct {
+        std::map<std::string, std::string> variables;
+        const char* expected;
+    } cases[] = {
+        {{{"LC_TIME", "fr_FR.UTF-8"}, {"LANG", "de_DE.UTF-8"}}, "fr_FR"},
+        {{{"LC_ALL", "sr_RS.UTF-8@latin"}, {"LC_TIME", "fr_FR.UTF-8"}}, "sr_RS@latin"},
+        {{{"LANG", "de_DE.UTF-8"}}, "de_DE"},
+        {{{"LC_TIME", "C.UTF-8"}, {"LANG", "de_DE.UTF-8"}}, "en_US_POSIX"},
+        {{}, "en_US_POSIX"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(localeId(test::environment(c.variables)), c.expected) << c.expected;
 }
 
 }  // namespace

@@ -1,11 +1,10 @@
 #pragma once
 // Reading and decoding picture files.
 //
-// Formats: whatever OpenCV's imgcodecs reads on this system (PNG, JPEG, BMP,
-// TIFF, WebP, PGM/PPM/PBM, Sun raster, OpenEXR...). JPEG EXIF orientation is
-// honoured; 16-bit and float samples are scaled to 8 bits; alpha is composited
-// on white; for multi-page files the first page is used. DICOM files are recognised
-// by content, with or without extension (see DicomDecoder.h).
+// Formats: the table of PictureHeader.h, and DICOM recognised by content, with or without
+// extension (DicomDecoder.h). A damaged file (cut short, corrupt data) is refused, not shown
+// in part. JPEG EXIF orientation is honoured; 16-bit samples are scaled to 8 bits; alpha is
+// composited on white; for multi-page files the first page is used.
 //
 // Limits, so that a hostile file cannot exhaust memory:
 //   - files larger than kMaxFileBytes are refused before they are read;
@@ -20,6 +19,7 @@
 #include <vector>
 
 #include "orvix/Image.h"
+#include "orvix/PictureHeader.h"
 #include "orvix/Result.h"
 
 namespace orvix {
@@ -35,9 +35,5 @@ Result<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& pat
 // Decodes a file's bytes into a picture. Fails when the bytes are no picture that
 // the decoder reads, or when it has more than maxPixels pixels.
 Result<Image> decodeImage(std::span<const std::uint8_t> bytes, std::uint64_t maxPixels = kMaxPixels);
-
-// The file name extensions (lower case, without dot) of the formats decodeImage reads,
-// for file choosers and directory scans.
-const std::vector<std::string>& decodableExtensions();
 
 }  // namespace orvix

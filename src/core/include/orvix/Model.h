@@ -41,12 +41,17 @@ private:
     cv::Mat classMaps_;
 };
 
-// Threads: prediction() is const but runs the one network that a Model and its copies share,
-// so a Model (and every copy of it) serves one thread at a time. Code that predicts on several
+// Threads: prediction() is const but runs the model's one network, so a Model serves one thread
+// at a time. It cannot be copied (a copy would share that network): code that predicts on several
 // threads loads one Model per thread (the window's worklist and orvix-screen --jobs each give a
 // worker its own DiagnosisState).
 class Model {
 public:
+    Model(const Model&) = delete;
+    Model& operator=(const Model&) = delete;
+    Model(Model&&) noexcept = default;
+    Model& operator=(Model&&) noexcept = default;
+
     static Result<Model> load(const std::filesystem::path& resourceDirectory);
 
     // Fails when the input has no pixel buffer under the metadata's input name, the

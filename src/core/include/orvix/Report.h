@@ -16,13 +16,16 @@
 #include <chrono>
 #include <string>
 
+#include "orvix/Environment.h"
+
 namespace orvix {
 
 using Clock = std::chrono::system_clock;
 
 // The user's locale from LC_ALL, LC_TIME, LANG (first set and not "C"/"POSIX"), as an ICU
 // locale id ("de_DE"); "en_US_POSIX" when none is set.
-std::string currentLocaleId();
+std::string localeId(const EnvironmentLookup& environment);
+std::string currentLocaleId();  // of this process
 
 // Medium date + short time. timeZoneId "" uses the system default zone.
 std::string formatReportDate(Clock::time_point when, const std::string& localeId,

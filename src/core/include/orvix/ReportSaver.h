@@ -9,13 +9,15 @@
 #include <string_view>
 
 #include "orvix/DiagnosisState.h"
+#include "orvix/Environment.h"
 #include "orvix/Result.h"
 
 namespace orvix {
 
 // XDG_DOCUMENTS_DIR from $XDG_CONFIG_HOME/user-dirs.dirs (~/.config by default),
-// else $HOME/Documents.
-std::filesystem::path documentsDirectory();
+// else $HOME/Documents ($HOME: the variable, else the user's entry in the password database).
+std::filesystem::path documentsDirectory(const EnvironmentLookup& environment);
+std::filesystem::path documentsDirectory();  // of this process
 
 std::string reportFileName(const std::string& fileName);
 
