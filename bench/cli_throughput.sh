@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Throughput and peak memory of orvix-screen over folders of 224 x 224 JPEGs (generated, grey, X-ray-like
-# smooth noise), for two folder sizes, so that the model load is counted once and memory growth shows.
-#   [JOBS=N] bash bench/cli_throughput.sh [build-release/bin/orvix-screen] [100 2000]
+# smooth noise), for two folder sizes, so that the model load is counted once and memory growth shows; then,
+# in the same run, the plain PyTorch pipeline (bench/pytorch_pipeline.py) on the first PYTORCH_PICTURES
+# (default 300; 0 skips it) of the same files, and the ratio of the two rates.
+#   [JOBS=N] [PYTORCH_PICTURES=N] bash bench/cli_throughput.sh [build-release/bin/orvix-screen] [100 2000]
 set -euo pipefail
 screen=${1:-build-release/bin/orvix-screen}
 shift || true
@@ -34,4 +36,15 @@ for n in "${sizes[@]}"; do
   read -r t m <<< "$(measure "$work/$n")"
   rate=$(awk -v n="$n" -v t="$t" -v t1="$t1" 'BEGIN { printf "%.0f", (n - 1) / (t - t1) }')
   echo "$n pictures: ${t} s, ${rate} pictures/s after the model load, peak RSS ${m} KiB"
+  [[ $n == "${sizes[0]}" ]] && first_rate=$rate
 done
+
+pictures=${PYTORCH_PICTURES:-300}
+if (( pictures > 0 )); then
+  here=$(cd "$(dirname "$0")/.." && pwd)
+  line=$(PYTHONPATH="$here/training" /usr/bin/python3 "$here/bench/pytorch_pipeline.py" --limit "$pictures" \
+         "$work/${sizes[0]}" 2>&1 >/dev/null | tail -1)
+  echo "$line"
+  torch_rate=$(sed -E 's/.* ([0-9.]+) pictures\/s.*/\1/' <<< "$line")
+  awk -v a="$first_rate" -v b="$torch_rate" 'BEGIN { printf "orvix-screen / PyTorch pipeline: %.1f times\n", a / b }'
+fi
