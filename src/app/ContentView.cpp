@@ -21,6 +21,8 @@
 #include "ImagePanel.h"
 #include "LocalFile.h"
 #include "Palette.h"
+#include "PictureView.h"
+#include "ResultPanel.h"
 #include "SideBar.h"
 #include "TextEditingView.h"
 #include "orvix/Heatmap.h"

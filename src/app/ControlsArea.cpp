@@ -4,90 +4,14 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "ImagePanel.h"
 #include "Palette.h"
+#include "Pill.h"
+#include "ResultPanel.h"
+#include "SavedMessage.h"
 #include "TextEditingView.h"
-#include "orvix/Report.h"
 #include "orvix/ReportSaver.h"
 
 namespace orvix::app {
-namespace {
-
-void colour(QLabel* label, const QColor& c) {
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, c);
-    label->setPalette(palette);
-}
-
-}  // namespace
-
-ResultPanel::ResultPanel(DiagnosisState state, QWidget* parent)
-    : QWidget(parent), state_(std::move(state)),
-      message_(new QLabel(QStringLiteral("This is not a Chest X-Ray image"), this)), verdict_(new QLabel(this)),
-      confidence_(new QLabel(this)), probability_(new QLabel(this)) {
-    message_->setObjectName("notAnXRay");
-    probability_->setObjectName("diseaseProbability");
-    probability_->setTextFormat(Qt::RichText);
-    message_->setAccessibleName(QStringLiteral("Result"));
-    verdict_->setAccessibleName(QStringLiteral("Verdict"));
-    confidence_->setAccessibleName(QStringLiteral("Gate confidence"));
-    probability_->setAccessibleName(QStringLiteral("Pneumonia probability"));
-    verdict_->setObjectName("verdict");
-    confidence_->setObjectName("confidence");
-    colour(message_, kRed);
-    QFont bold = confidence_->font();
-    bold.setBold(true);
-    confidence_->setFont(bold);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    for (QLabel* label : {message_, verdict_, confidence_, probability_})
-        layout->addWidget(label, 0, Qt::AlignHCenter);
-    refresh();
-}
-
-void ResultPanel::applyGeometry(const Geometry& g) {
-    message_->setFont(systemFont(0.03 * g.H, QFont::DemiBold));
-    verdict_->setFont(systemFont(0.03 * g.H, QFont::Light));
-}
-
-void ResultPanel::refresh() {
-    const std::string& gate = state_.classificationLabel2.get();
-    const std::string& disease = state_.classificationLabel.get();
-    const bool isXRay = isChestXRay(gate);
-    message_->setVisible(!isXRay && !disease.empty());
-    verdict_->setVisible(isXRay);
-    confidence_->setVisible(isXRay);
-    probability_->setVisible(isXRay);
-    if (!isXRay) return;
-    const bool negative = isNormal(disease);
-    verdict_->setText(QString::fromStdString(testResult(gate, disease)));
-    colour(verdict_, negative ? kGreen : kRed);
-    // Fixed point, six decimals, always a point (QString::number ignores the locale).
-    confidence_->setText(QStringLiteral("CONFIDENCE: ") + QString::number(state_.accuracy.get() * 100.0, 'f', 6) +
-                         QStringLiteral("%"));
-    // The disease model's own probability, which the verdict compares with the threshold.
-    const ModelMetadata& model = state_.model->model.metadata();
-    const double p = state_.diseaseProbability.get();
-    QString line = QStringLiteral("Pneumonia probability: %1 <span style=\"color:%2\">threshold %3</span>")
-                       .arg(percent(p), kGray.name(), percent(model.threshold));
-    if (model.isBorderline(p))
-        line += QStringLiteral(" <b style=\"color:%1\">borderline</b>").arg(kOrange.name());
-    probability_->setText(line);
-}
-
-QString percent(double fraction) { return QString::number(fraction * 100.0, 'f', 1) + QStringLiteral(" %"); }
-
-SavedMessage::SavedMessage(QWidget* parent)
-    : QFrame(parent), text_(new QLabel(this)), ok_(new QPushButton(QStringLiteral("OK"), this)) {
-    setObjectName("savedMessage");
-    text_->setObjectName("savedMessageText");
-    ok_->setObjectName("savedMessageOk");
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(2);
-    layout->addWidget(text_, 0, Qt::AlignHCenter);
-    layout->addWidget(ok_, 0, Qt::AlignHCenter);
-}
 
 ControlsArea::ControlsArea(DiagnosisState state, QWidget* parent)
     : QWidget(parent), state_(std::move(state)), testResult_(makePill(QStringLiteral("Test Result"), this)),

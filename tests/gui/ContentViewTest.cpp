@@ -22,10 +22,13 @@
 #include "ControlsArea.h"
 #include "ImagePanel.h"
 #include "LocalFile.h"
+#include "MainWindow.h"
+#include "PictureView.h"
+#include "ResultPanel.h"
+#include "SavedMessage.h"
 #include "SideBar.h"
 #include "TestSupport.h"
 #include "TextEditingView.h"
-#include "TolMeranApp.h"
 #include "Worklist.h"
 
 using namespace orvix;

@@ -2,7 +2,7 @@
 
 #include <QtTest>
 
-#include "ImagePanel.h"
+#include "PictureView.h"
 #include "ViewTransform.h"
 
 using namespace orvix;

@@ -1,0 +1,181 @@
+#include "MainWindow.h"
+
+#include <algorithm>
+
+#include <QCloseEvent>
+#include <QDockWidget>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+
+#include "ContentView.h"
+#include "ImagePanel.h"
+#include "LocalFile.h"
+#include "PictureView.h"
+#include "Worklist.h"
+
+namespace orvix::app {
+namespace {
+
+constexpr int kWorklistWidth = 380;
+
+// "0.9912 (95 % CI 0.9871–0.9950)", values scaled (100 for percentages).
+QString interval(const QJsonArray& a, double scale, int decimals) {
+    if (a.size() != 3) return QStringLiteral("n/a");
+    return QStringLiteral("%1 (95 % CI %2–%3)")
+        .arg(a[0].toDouble() * scale, 0, 'f', decimals)
+        .arg(a[1].toDouble() * scale, 0, 'f', decimals)
+        .arg(a[2].toDouble() * scale, 0, 'f', decimals);
+}
+
+// One model's name, labels and the validation figures its metadata carries.
+QString validationLine(const Model& model) {
+    const ModelMetadata& m = model.metadata();
+    QStringList labels;
+    for (const auto& l : m.classLabels) labels << QString::fromStdString(l);
+    const QString head = QStringLiteral("<b>%1</b> (%2)").arg(QString::fromStdString(m.name), labels.join(", "));
+    const auto provenance = QJsonDocument::fromJson(QByteArray::fromStdString(m.provenanceText)).object();
+    if (provenance.value("fixture").toBool()) return head + QStringLiteral(": test fixture, not a trained classifier");
+    const auto v = provenance.value("validation").toObject();
+    return head + QStringLiteral(": validation (%1 pictures): AUC %2, sensitivity %3 %, specificity %4 %")
+                      .arg(v.value("n").toInt())
+                      .arg(interval(v.value("auc").toArray(), 1, 4), interval(v.value("sensitivity").toArray(), 100, 1),
+                           interval(v.value("specificity").toArray(), 100, 1));
+}
+
+}  // namespace
+
+MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(parent) {
+    content_ = new ContentView(std::move(state), this);
+    setCentralWidget(content_);
+    updateTitle();
+    fileNameObserver_ = content_->state().fileName.observe([this](const std::string&) { updateTitle(); });
+    connect(content_, &ContentView::reportEditedChanged, this, &QWidget::setWindowModified);
+
+    // Every action has a shortcut.
+    // The worklist docks beside the picture, shown once something is put in it.
+    worklist_ = new Worklist;
+    worklistDock_ = new QDockWidget(QStringLiteral("Worklist"), this);
+    worklistDock_->setObjectName("worklistDock");
+    worklistDock_->setWidget(worklist_);
+    worklistDock_->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
+    addDockWidget(Qt::LeftDockWidgetArea, worklistDock_);
+    worklistDock_->hide();
+    connect(worklist_, &Worklist::fileSelected, content_,
+            [this](const std::filesystem::path& path) { content_->importFile(path); });
+
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->addAction(QStringLiteral("&Open…"), QKeySequence::Open, content_, &ContentView::upload);
+    file->addAction(QStringLiteral("Open &Files…"), QKeySequence(QStringLiteral("Ctrl+Shift+O")), this, [this] {
+        const QStringList chosen = QFileDialog::getOpenFileNames(this, QStringLiteral("Open pictures into the worklist"),
+                                                                 content_->importerFolder(),
+                                                                 ContentView::importerNameFilters().join(";;"), nullptr,
+                                                                 QFileDialog::DontUseNativeDialog);
+        if (chosen.isEmpty()) return;
+        content_->rememberFolder(QFileInfo(chosen.first()).absolutePath());
+        std::vector<std::filesystem::path> paths;
+        for (const QString& name : chosen) paths.push_back(localFilePath(name));
+        addToWorklist(paths);
+    });
+    file->addAction(QStringLiteral("Open Fol&der…"), QKeySequence(QStringLiteral("Ctrl+Alt+O")), this, [this] {
+        const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Open a folder into the worklist"),
+                                                                 content_->importerFolder(),
+                                                                 QFileDialog::DontUseNativeDialog | QFileDialog::ShowDirsOnly);
+        if (folder.isEmpty()) return;
+        content_->rememberFolder(folder);
+        addToWorklist({localFilePath(folder)});
+    });
+    file->addAction(QStringLiteral("&Save Report"), QKeySequence::Save, content_, &ContentView::save);
+    file->addAction(QStringLiteral("&Export PDF…"), QKeySequence(QStringLiteral("Ctrl+E")), content_,
+                    qOverload<>(&ContentView::exportPdf));
+    file->addSeparator();
+    file->addAction(QStringLiteral("&Quit"), QKeySequence::Quit, this, &QWidget::close);
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+    QAction* list = worklistDock_->toggleViewAction();
+    list->setText(QStringLiteral("Show &Worklist"));
+    list->setShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+W")));
+    view->addAction(list);
+    sidebar_ = view->addAction(QStringLiteral("Show &Sidebar"));
+    sidebar_->setCheckable(true);
+    sidebar_->setShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+S")));
+    connect(sidebar_, &QAction::toggled, content_, &ContentView::setSidebarShown);
+    heatmap_ = view->addAction(QStringLiteral("Show &Heatmap"));
+    heatmap_->setCheckable(true);
+    heatmap_->setShortcut(QKeySequence(Qt::Key_H));
+    connect(heatmap_, &QAction::toggled, content_, &ContentView::setHeatmapShown);
+    // The picture box's own keys (+, -, 0, R, arrows) work while it has focus; these work anywhere.
+    view->addSeparator();
+    PictureView* picture = content_->imagePanel()->picture();
+    view->addAction(QStringLiteral("Zoom &In"), QKeySequence::ZoomIn, picture, &PictureView::zoomIn);
+    view->addAction(QStringLiteral("Zoom &Out"), QKeySequence::ZoomOut, picture, &PictureView::zoomOut);
+    view->addAction(QStringLiteral("&Fit Picture"), QKeySequence(QStringLiteral("Ctrl+0")), picture,
+                    &PictureView::fitToBox);
+    view->addAction(QStringLiteral("&Reset View and Window"), QKeySequence(QStringLiteral("Ctrl+R")), picture,
+                    &PictureView::resetView);
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->addAction(QStringLiteral("&About Orvix"), QKeySequence::HelpContents, this,
+                    [this] { QMessageBox::about(this, QStringLiteral("About Orvix"), aboutText()); });
+
+    // A failed save or import is never silent.
+    const auto warn = [this](const QString& title) {
+        return [this, title](const QString& message) { QMessageBox::warning(this, title, message); };
+    };
+    connect(content_, &ContentView::saveFailed, this, warn(QStringLiteral("Report not saved")));
+    connect(content_, &ContentView::importFailed, this, warn(QStringLiteral("Picture not analysed")));
+    connect(content_, &ContentView::exportFailed, this, warn(QStringLiteral("PDF not written")));
+}
+
+MainWindow::~MainWindow() { content_->state().fileName.removeObserver(fileNameObserver_); }
+
+void MainWindow::addToWorklist(const std::vector<std::filesystem::path>& paths) {
+    if (!worklistDock_->isVisible()) {
+        // The list takes its room beside the window's content rather than out of it, where the
+        // screen has the room.
+        const int available = screen() ? screen()->availableGeometry().width() * 96 / 100 : width();
+        resize(std::min(width() + kWorklistWidth, std::max(width(), available)), height());
+        worklistDock_->show();
+        resizeDocks({worklistDock_}, {kWorklistWidth}, Qt::Horizontal);
+    }
+    worklist_->add(paths);
+}
+
+void MainWindow::updateTitle() {
+    const std::string& name = content_->state().fileName.get();
+    // [*] shows as * while the report holds unsaved edits.
+    setWindowTitle(name.empty() ? QStringLiteral("Orvix[*]")
+                                : QString::fromStdString(name) + QStringLiteral("[*] \u2014 Orvix"));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (content_->keepOrSaveEdits()) event->accept();
+    else event->ignore();
+}
+
+QString MainWindow::aboutText() const {
+    const DiagnosisState& s = content_->state();
+    return QStringLiteral("<h3>Orvix %1</h3>"
+                          "<p>Screens a chest X-ray picture for pneumonia on this machine; nothing leaves it.</p>"
+                          "<p><b>Not for diagnostic use.</b></p>"
+                          "<p>%2<br>%3</p>"
+                          "<p>Trained on the paediatric chest X-rays of Kermany, Zhang, Goldbaum et al. (Cell 2018; "
+                          "Mendeley Data, doi:10.17632/rscbjbr9sj, CC BY 4.0) and adult chest X-rays of the NIH "
+                          "Clinical Center (ChestX-ray14, Wang et al. 2017) and, for the chest X-ray gate, on adult "
+                          "chest X-rays (COVID-19 image data collection, Actualmed and Figure 1 initiatives) and "
+                          "pictures of 24 other kinds. Validated only on held-back patients of those hospitals; on "
+                          "adults below the screening goal. See the model card for every source, licence and "
+                          "figure.</p>")
+        .arg(QStringLiteral(ORVIX_VERSION), validationLine(s.model2->model), validationLine(s.model->model));
+}
+
+QSize initialWindowSize(const QSize& available, int menuHeight) {
+    // The frame and title bar take room the window manager decides; leave them 6 %.
+    return QSize(std::min(1200, available.width() * 96 / 100),
+                 std::min(800 + menuHeight, available.height() * 94 / 100));
+}
+
+}  // namespace orvix::app
