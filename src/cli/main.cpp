@@ -186,7 +186,7 @@ Analysis analyse(const FoundPicture& picture, DiagnosisState& state, bool withHe
     Analysis a;
     Row& row = a.row;
     row.path = picture.path;
-    row.result = importImage(ImporterOutcome::success(row.path), state);
+    row.result = importImage(ImporterOutcome::success(row.path), state, Preparation::Shared);
     if (row.result.status != ImportStatus::Analysed) {
         row.fileName = row.path.filename().string();
         return a;

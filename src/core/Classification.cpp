@@ -9,14 +9,11 @@ namespace {
 
 constexpr const char* kRule = "==================";
 
-// Prepares the picture afresh and predicts; the reason when any step fails.
+// Predicts on the prepared picture; the reason when it could not be prepared or predicted.
 template <class Classifier>
-Result<typename Classifier::Output> predict(const Image& picture, const Classifier& classifier) {
-    auto redrawn = redrawImage(picture);
-    if (!redrawn) return Error{"the picture could not be redrawn"};
-    auto buffer = makePixelBuffer(*redrawn);
-    if (!buffer) return Error{"no pixel buffer could be made"};
-    const typename Classifier::Input input(std::move(*buffer));
+Result<typename Classifier::Output> predict(const Result<PixelBuffer>& prepared, const Classifier& classifier) {
+    if (!prepared) return prepared.error();
+    const typename Classifier::Input input(*prepared);  // a second handle on the same pixels
     const PredictionOptions options;
     auto output = classifier.prediction(input, options);
     if (!output) return output.error();
@@ -25,8 +22,22 @@ Result<typename Classifier::Output> predict(const Image& picture, const Classifi
 
 }  // namespace
 
-Result<StageResult> classifyXRay(DiagnosisState& state) {
-    auto output = predict(state.img.get(), *state.model2);
+Result<PixelBuffer> preparePicture(const Image& picture) {
+    auto redrawn = redrawImage(picture);
+    if (!redrawn) return Error{"the picture could not be redrawn"};
+    auto buffer = makePixelBuffer(*redrawn);
+    if (!buffer) return Error{"no pixel buffer could be made"};
+    return std::move(*buffer);
+}
+
+Result<StageResult> classifyXRay(DiagnosisState& state) { return classifyXRay(state, preparePicture(state.img)); }
+
+Result<StageResult> classifyPneumonia(DiagnosisState& state) {
+    return classifyPneumonia(state, preparePicture(state.img));
+}
+
+Result<StageResult> classifyXRay(DiagnosisState& state, const Result<PixelBuffer>& prepared) {
+    auto output = predict(prepared, *state.model2);
     if (!output) return output.error();
     const std::string& label = output->classLabel();
     state.classificationLabel2 = label;
@@ -36,8 +47,8 @@ Result<StageResult> classifyXRay(DiagnosisState& state) {
     return StageResult{label, probs};
 }
 
-Result<StageResult> classifyPneumonia(DiagnosisState& state) {
-    auto output = predict(state.img.get(), *state.model);
+Result<StageResult> classifyPneumonia(DiagnosisState& state, const Result<PixelBuffer>& prepared) {
+    auto output = predict(prepared, *state.model);
     if (!output) return output.error();
     const std::string& label = output->classLabel();
     const ModelMetadata& metadata = state.model->model.metadata();

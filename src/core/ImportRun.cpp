@@ -1,5 +1,7 @@
 #include "orvix/ImportRun.h"
 
+#include <optional>
+
 #include "orvix/Console.h"
 #include "orvix/FileUrl.h"
 #include "orvix/ImageDecoder.h"
@@ -20,7 +22,7 @@ ImportResult readPicture(const std::filesystem::path& url, Image& picture) {
 
 }  // namespace
 
-ImportResult importImage(const ImporterOutcome& outcome, DiagnosisState& state) {
+ImportResult importImage(const ImporterOutcome& outcome, DiagnosisState& state, Preparation preparation) {
     if (!outcome.url) {
         printConsoleLine("Error happend");
         return {ImportStatus::ImporterFailed, outcome.error, {}, {}};
@@ -35,8 +37,10 @@ ImportResult importImage(const ImporterOutcome& outcome, DiagnosisState& state) 
         state.fileName = lastPathComponent(url);
         state.img = std::move(picture);
         state.activationMap = ActivationMap{};  // the previous picture's
-        auto gate = classifyXRay(state);
-        auto disease = classifyPneumonia(state);
+        std::optional<Result<PixelBuffer>> shared;
+        if (preparation == Preparation::Shared) shared = preparePicture(state.img);
+        auto gate = shared ? classifyXRay(state, *shared) : classifyXRay(state);
+        auto disease = shared ? classifyPneumonia(state, *shared) : classifyPneumonia(state);
         state.fullText = composeReport(state.fileName, state.classificationLabel2, state.classificationLabel,
                                        state.accuracy, Clock::now());
         if (gate) result.gate = std::move(gate).value();

@@ -6,6 +6,7 @@
 #include "orvix/Console.h"
 #include "orvix/FileUrl.h"
 #include "orvix/ImportRun.h"
+#include "orvix/SickClassifier1.h"
 #include "orvix/XRayClassifier1.h"
 
 namespace orvix {
@@ -71,6 +72,27 @@ TEST_F(ImportRunTest, WritesTheFieldsInOrderAndKeepsTheNameAsOnDisk) {
     ASSERT_EQ(lines.size(), 6u);  // URL, then the disease stage's block (ClassificationTest)
     EXPECT_EQ(lines[0], fileURLString(file));
     EXPECT_EQ(diagnostics_.str(), "");
+}
+
+// The batch tool prepares a picture once for both stages: its answers are the window's, to the bit.
+TEST_F(ImportRunTest, OnePreparationForBothStagesGivesTheSameAnswers) {
+    const std::filesystem::path shipped = ORVIX_SHIPPED_MODELS;
+    auto state = [&] {
+        return DiagnosisState(SickClassifier1::create(shipped / "SickClassifier1.mlmodelc").value(),
+                              XRayClassifier1::create(shipped / "XRayClassifier1.mlmodelc").value());
+    };
+    DiagnosisState perStage = state(), shared = state();
+    for (const char* name : {"chest-normal-2mp.jpeg", "chest-pneumonia-bacteria.jpeg"}) {
+        const auto file = test::fixtures() / "pictures" / name;
+        ASSERT_EQ(importImage(ImporterOutcome::success(file), perStage).status, ImportStatus::Analysed);
+        ASSERT_EQ(importImage(ImporterOutcome::success(file), shared, Preparation::Shared).status,
+                  ImportStatus::Analysed);
+        EXPECT_EQ(shared.accuracy.get(), perStage.accuracy.get()) << name;
+        EXPECT_EQ(shared.diseaseProbability.get(), perStage.diseaseProbability.get()) << name;
+        EXPECT_EQ(shared.classificationLabel.get(), perStage.classificationLabel.get()) << name;
+        EXPECT_EQ(cv::norm(shared.activationMap.get().logOdds, perStage.activationMap.get().logOdds, cv::NORM_INF), 0)
+            << name;
+    }
 }
 
 TEST_F(ImportRunTest, AStageThatFailsGivesNoLabelOfItsOwnForThisPicture) {

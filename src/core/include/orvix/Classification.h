@@ -1,5 +1,6 @@
 #pragma once
-// The two classification stages. Each prepares the current picture (img) afresh,
+// The two classification stages. Each prepares the current picture (img) afresh (or takes
+// the one preparation the batch tool makes for both),
 // predicts through its wrapper and writes its fields; a stage that cannot run
 // (no picture, no buffer, a runtime error) writes nothing.
 //
@@ -17,6 +18,7 @@
 #include <string>
 
 #include "orvix/DiagnosisState.h"
+#include "orvix/ImagePreparation.h"
 #include "orvix/Result.h"
 
 namespace orvix {
@@ -28,5 +30,11 @@ struct StageResult {
 
 Result<StageResult> classifyXRay(DiagnosisState& state);
 Result<StageResult> classifyPneumonia(DiagnosisState& state);
+
+// The picture as both classifiers take it: redrawn to the models' side, as a pixel buffer.
+Result<PixelBuffer> preparePicture(const Image& picture);
+// The stages on a picture prepared once for both (the batch tool); the results are the same.
+Result<StageResult> classifyXRay(DiagnosisState& state, const Result<PixelBuffer>& prepared);
+Result<StageResult> classifyPneumonia(DiagnosisState& state, const Result<PixelBuffer>& prepared);
 
 }  // namespace orvix

@@ -40,6 +40,11 @@ struct ImportResult {
     std::optional<StageResult> disease;
 };
 
-ImportResult importImage(const ImporterOutcome& outcome, DiagnosisState& state);
+// How the stages get the picture: each prepares it afresh (the window), or one preparation
+// serves both (the batch tool: the same pixels, one redraw fewer per picture).
+enum class Preparation { PerStage, Shared };
+
+ImportResult importImage(const ImporterOutcome& outcome, DiagnosisState& state,
+                         Preparation preparation = Preparation::PerStage);
 
 }  // namespace orvix
