@@ -12,6 +12,7 @@
 
 #include "LocalFile.h"
 #include "orvix/ReportSaver.h"
+#include "orvix/Version.h"
 
 namespace orvix::app {
 namespace {

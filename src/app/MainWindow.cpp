@@ -18,6 +18,7 @@
 #include "LocalFile.h"
 #include "PictureView.h"
 #include "Worklist.h"
+#include "orvix/Version.h"
 
 namespace orvix::app {
 namespace {

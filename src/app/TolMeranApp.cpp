@@ -14,6 +14,7 @@
 #include "ContentView.h"
 #include "MainWindow.h"
 #include "orvix/DiagnosisState.h"
+#include "orvix/Version.h"
 
 namespace orvix::app {
 

@@ -28,6 +28,7 @@
 #include "orvix/PictureSearch.h"
 #include "orvix/Report.h"
 #include "orvix/ReportSaver.h"
+#include "orvix/Version.h"
 
 namespace {
 
