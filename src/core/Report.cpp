@@ -17,7 +17,7 @@ std::string localeId(const EnvironmentLookup& environment) {
     for (const char* name : {"LC_ALL", "LC_TIME", "LANG"}) {
         std::optional<std::string> value = environment(name);
         if (!value) continue;
-        std::string id = std::move(*value);
+        std::string& id = *value;
         if (id == "C" || id == "POSIX" || id.rfind("C.", 0) == 0) break;
         // language_TERRITORY.codeset@modifier -> language_TERRITORY@modifier
         const auto dot = id.find('.');
