@@ -168,7 +168,7 @@ private slots:
         QTest::addColumn<QString>("option");
         QTest::addColumn<QString>("printed");
         QTest::newRow("help") << "--help" << "Usage: orvix";
-        QTest::newRow("version") << "--version" << "orvix ";
+        QTest::newRow("version") << "--version" << "orvix " ORVIX_EXPECTED_VERSION "\n";
     }
     void helpAndVersionPrintWithoutAWindow() {
         QFETCH(QString, option);

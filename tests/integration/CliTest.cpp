@@ -64,7 +64,7 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
     EXPECT_NE(help.out.find("Usage: orvix-screen"), std::string::npos);
     auto version = runScreen("--version");
     EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out.rfind("orvix-screen ", 0), 0u);
+    EXPECT_EQ(version.out, "orvix-screen " ORVIX_EXPECTED_VERSION "\n");
     for (const char* wrong : {"", "--bogus x.png", "--json --csv x.png", "--reports"})
         EXPECT_EQ(runScreen(wrong).status, 2) << wrong;
 }
