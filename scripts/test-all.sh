@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Every test: installs the Debian packages, then (any compiler warning in the project's code failing the build)
+#   0. the layout of every C++ file against .clang-format (scripts/check-format.sh);
 #   1. the dev build and all its tests (unit, integration, gui, training);
 #   2. the unit and integration tests again under AddressSanitizer + UndefinedBehaviorSanitizer;
 #   3. each libFuzzer target for FUZZ_SECONDS (default 60) from the kept corpus;
@@ -9,6 +10,7 @@ cd "$(dirname "$0")/.."
 fuzz_seconds=${FUZZ_SECONDS:-60}
 
 bash scripts/install-deps.sh
+bash scripts/check-format.sh
 cmake --preset dev -DORVIX_WARNINGS_AS_ERRORS=ON && cmake --build --preset dev && ctest --preset dev
 cmake --preset asan -DORVIX_WARNINGS_AS_ERRORS=ON && cmake --build --preset asan && ctest --preset asan
 cmake --preset fuzz -DORVIX_WARNINGS_AS_ERRORS=ON && cmake --build --preset fuzz && bash tests/fuzz/run.sh build-fuzz/bin "$fuzz_seconds"

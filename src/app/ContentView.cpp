@@ -189,8 +189,7 @@ std::optional<ImportResult> ContentView::importFile(const std::filesystem::path&
     if (!keepOrSaveEdits()) return std::nullopt;
     ImportResult result = importImage(ImporterOutcome::success(path), state_);
     // A decoded picture has a fresh report; one that was not decoded leaves the edits as they were.
-    if (result.status == ImportStatus::Analysed || result.status == ImportStatus::Unclassified)
-        setReportEdited(false);
+    if (result.status == ImportStatus::Analysed || result.status == ImportStatus::Unclassified) setReportEdited(false);
     // The core keeps or partly replaces the previous state: what the screen shows must not be
     // taken for this file's result.
     if (result.status != ImportStatus::Analysed)
@@ -210,13 +209,13 @@ void ContentView::setReportEdited(bool edited) {
 
 bool ContentView::keepOrSaveEdits() {
     if (!reportEdited_) return true;
-    const auto answer = askAboutEdits_ ? askAboutEdits_()
-                                       : QMessageBox::question(this, QStringLiteral("Unsaved report"),
-                                                               QStringLiteral("The report has edits that are not saved. "
-                                                                              "Save them before going on?"),
-                                                               QMessageBox::Save | QMessageBox::Discard |
-                                                                   QMessageBox::Cancel,
-                                                               QMessageBox::Save);
+    const auto answer =
+        askAboutEdits_
+            ? askAboutEdits_()
+            : QMessageBox::question(this, QStringLiteral("Unsaved report"),
+                                    QStringLiteral("The report has edits that are not saved. "
+                                                   "Save them before going on?"),
+                                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
     if (answer == QMessageBox::Discard) return true;
     if (answer != QMessageBox::Save) return false;
     save();
@@ -238,22 +237,25 @@ Examination ContentView::examination() const {
     exam.fileName = QString::fromStdString(s.fileName.get());
     if (!s.classificationLabel2.get().empty() || !s.classificationLabel.get().empty()) {
         exam.verdict = QString::fromStdString(testResult(s.classificationLabel2, s.classificationLabel));
-        exam.findings << QStringLiteral("Chest X-ray gate: \"%1\" with probability %2 (the CONFIDENCE shown: how "
-                                        "sure the gate is of its label)")
+        exam.findings << QStringLiteral(
+                             "Chest X-ray gate: \"%1\" with probability %2 (the CONFIDENCE shown: how "
+                             "sure the gate is of its label)")
                              .arg(QString::fromStdString(s.classificationLabel2.get()), percent(s.accuracy.get()));
     }
     if (isXRay) {
         const ModelMetadata& disease = s.model->model.metadata();
-        exam.findings << QStringLiteral("Pneumonia probability: %1 (threshold %2%3): the disease model's probability; "
-                                        "POSITIVE at or above the threshold")
+        exam.findings << QStringLiteral(
+                             "Pneumonia probability: %1 (threshold %2%3): the disease model's probability; "
+                             "POSITIVE at or above the threshold")
                              .arg(percent(s.diseaseProbability.get()), percent(disease.threshold),
                                   disease.isBorderline(s.diseaseProbability.get()) ? QStringLiteral(", borderline")
                                                                                    : QString());
     }
     if (withHeatmap)
-        exam.findings << QStringLiteral("Heatmap: each region tinted by the probability of pneumonia the model "
-                                        "would give a picture that looked like it throughout (scale under the "
-                                        "picture)");
+        exam.findings << QStringLiteral(
+            "Heatmap: each region tinted by the probability of pneumonia the model "
+            "would give a picture that looked like it throughout (scale under the "
+            "picture)");
     exam.report = QString::fromStdString(s.fullText.get());
     for (const Model* model : {&s.model2->model, &s.model->model}) {
         const ModelMetadata& m = model->metadata();
@@ -271,12 +273,11 @@ Examination ContentView::examination() const {
 
 void ContentView::exportPdf() {
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    const QString name = state_.fileName.get().empty() ? QStringLiteral("examination")
-                                                       : QString::fromStdString(state_.fileName.get());
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export PDF"),
-                                                      QDir(documents).filePath(name + QStringLiteral(".pdf")),
-                                                      QStringLiteral("PDF (*.pdf)"), nullptr,
-                                                      QFileDialog::DontUseNativeDialog);
+    const QString name =
+        state_.fileName.get().empty() ? QStringLiteral("examination") : QString::fromStdString(state_.fileName.get());
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Export PDF"), QDir(documents).filePath(name + QStringLiteral(".pdf")),
+        QStringLiteral("PDF (*.pdf)"), nullptr, QFileDialog::DontUseNativeDialog);
     if (!path.isEmpty()) static_cast<void>(exportPdf(path));  // a failure is told through exportFailed
 }
 

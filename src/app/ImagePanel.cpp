@@ -56,8 +56,7 @@ void ImagePanel::refresh() {
     // A picture the gate rejected has no pneumonia evidence to show.
     if (isChestXRay(state_.classificationLabel2.get()))
         picture_->setActivationMap(state_.activationMap.get(), QStringLiteral("the disease model gives none"));
-    else
-        picture_->setActivationMap(ActivationMap{}, QStringLiteral("not a chest X-ray"));
+    else picture_->setActivationMap(ActivationMap{}, QStringLiteral("not a chest X-ray"));
 }
 
 }  // namespace orvix::app

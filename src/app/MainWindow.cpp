@@ -73,10 +73,9 @@ MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(pare
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->addAction(QStringLiteral("&Open…"), QKeySequence::Open, content_, &ContentView::upload);
     file->addAction(QStringLiteral("Open &Files…"), QKeySequence(QStringLiteral("Ctrl+Shift+O")), this, [this] {
-        const QStringList chosen = QFileDialog::getOpenFileNames(this, QStringLiteral("Open pictures into the worklist"),
-                                                                 content_->importerFolder(),
-                                                                 ContentView::importerNameFilters().join(";;"), nullptr,
-                                                                 QFileDialog::DontUseNativeDialog);
+        const QStringList chosen = QFileDialog::getOpenFileNames(
+            this, QStringLiteral("Open pictures into the worklist"), content_->importerFolder(),
+            ContentView::importerNameFilters().join(";;"), nullptr, QFileDialog::DontUseNativeDialog);
         if (chosen.isEmpty()) return;
         content_->rememberFolder(QFileInfo(chosen.first()).absolutePath());
         std::vector<std::filesystem::path> paths;
@@ -84,9 +83,9 @@ MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(pare
         addToWorklist(paths);
     });
     file->addAction(QStringLiteral("Open Fol&der…"), QKeySequence(QStringLiteral("Ctrl+Alt+O")), this, [this] {
-        const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Open a folder into the worklist"),
-                                                                 content_->importerFolder(),
-                                                                 QFileDialog::DontUseNativeDialog | QFileDialog::ShowDirsOnly);
+        const QString folder = QFileDialog::getExistingDirectory(
+            this, QStringLiteral("Open a folder into the worklist"), content_->importerFolder(),
+            QFileDialog::DontUseNativeDialog | QFileDialog::ShowDirsOnly);
         if (folder.isEmpty()) return;
         content_->rememberFolder(folder);
         addToWorklist({localFilePath(folder)});
@@ -159,17 +158,18 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 QString MainWindow::aboutText() const {
     const DiagnosisState& s = content_->state();
-    return QStringLiteral("<h3>Orvix %1</h3>"
-                          "<p>Screens a chest X-ray picture for pneumonia on this machine; nothing leaves it.</p>"
-                          "<p><b>Not for diagnostic use.</b></p>"
-                          "<p>%2<br>%3</p>"
-                          "<p>Trained on the paediatric chest X-rays of Kermany, Zhang, Goldbaum et al. (Cell 2018; "
-                          "Mendeley Data, doi:10.17632/rscbjbr9sj, CC BY 4.0) and adult chest X-rays of the NIH "
-                          "Clinical Center (ChestX-ray14, Wang et al. 2017) and, for the chest X-ray gate, on adult "
-                          "chest X-rays (COVID-19 image data collection, Actualmed and Figure 1 initiatives) and "
-                          "pictures of 24 other kinds. Validated only on held-back patients of those hospitals; on "
-                          "adults below the screening goal. See the model card for every source, licence and "
-                          "figure.</p>")
+    return QStringLiteral(
+               "<h3>Orvix %1</h3>"
+               "<p>Screens a chest X-ray picture for pneumonia on this machine; nothing leaves it.</p>"
+               "<p><b>Not for diagnostic use.</b></p>"
+               "<p>%2<br>%3</p>"
+               "<p>Trained on the paediatric chest X-rays of Kermany, Zhang, Goldbaum et al. (Cell 2018; "
+               "Mendeley Data, doi:10.17632/rscbjbr9sj, CC BY 4.0) and adult chest X-rays of the NIH "
+               "Clinical Center (ChestX-ray14, Wang et al. 2017) and, for the chest X-ray gate, on adult "
+               "chest X-rays (COVID-19 image data collection, Actualmed and Figure 1 initiatives) and "
+               "pictures of 24 other kinds. Validated only on held-back patients of those hospitals; on "
+               "adults below the screening goal. See the model card for every source, licence and "
+               "figure.</p>")
         .arg(QStringLiteral(ORVIX_VERSION), validationLine(s.model2->model), validationLine(s.model->model));
 }
 

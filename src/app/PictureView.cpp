@@ -91,16 +91,15 @@ void PictureView::updateShown() const {
     }
     overlay_ = QImage();
     if (heatmapDrawn()) {
-        const double scale = std::min(1.0, kOverlaySide / static_cast<double>(std::max(picture_.width(), picture_.height())));
+        const double scale =
+            std::min(1.0, kOverlaySide / static_cast<double>(std::max(picture_.width(), picture_.height())));
         const cv::Size size(std::max(1, static_cast<int>(picture_.width() * scale)),
                             std::max(1, static_cast<int>(picture_.height() * scale)));
         overlay_ = toQImage(heatmapOverlay(base, map_, size));
     }
 }
 
-QRect PictureView::room() const {
-    return rect().adjusted(0, 0, 0, legendText().isEmpty() ? 0 : -kLegendHeight);
-}
+QRect PictureView::room() const { return rect().adjusted(0, 0, 0, legendText().isEmpty() ? 0 : -kLegendHeight); }
 
 QRect PictureView::fitRect() const {
     if (picture_.isNull()) return {};
@@ -163,8 +162,8 @@ void PictureView::paintEvent(QPaintEvent*) {
     const QRectF target = shown.intersected(QRectF(room()));
     if (!target.isEmpty()) {
         const double sx = image.width() / shown.width(), sy = image.height() / shown.height();
-        const QRectF source((target.left() - shown.left()) * sx, (target.top() - shown.top()) * sy,
-                            target.width() * sx, target.height() * sy);
+        const QRectF source((target.left() - shown.left()) * sx, (target.top() - shown.top()) * sy, target.width() * sx,
+                            target.height() * sy);
         // Smoothed while the picture is shrunk or barely enlarged; its own pixels beyond.
         painter.setRenderHint(QPainter::SmoothPixmapTransform, shown.width() < 2.0 * picture_.width());
         painter.drawImage(target, image, source);
@@ -242,28 +241,27 @@ bool PictureView::viewerKey(const QKeyEvent& key, bool apply) {
     const double panX = room().width() / 10.0, panY = room().height() / 10.0, windowStep = 8;
     std::function<void()> action;
     switch (key.key()) {
-    case Qt::Key_Plus:
-    case Qt::Key_Equal: action = [this] { zoomIn(); }; break;
-    case Qt::Key_Minus: action = [this] { zoomOut(); }; break;
-    case Qt::Key_0:
-    case Qt::Key_Home: action = [this] { fitToBox(); }; break;
-    case Qt::Key_R: action = [this] { resetView(); }; break;
-    case Qt::Key_Left:
-    case Qt::Key_Right:
-    case Qt::Key_Up:
-    case Qt::Key_Down: {
-        const int sign = key.key() == Qt::Key_Left || key.key() == Qt::Key_Up ? -1 : 1;
-        const bool horizontal = key.key() == Qt::Key_Left || key.key() == Qt::Key_Right;
-        if (shift)
-            action = [=, this] {
-                setWindowLevel(horizontal ? WindowLevel{window_.level, window_.width + sign * windowStep}
-                                          : WindowLevel{window_.level + sign * windowStep, window_.width});
-            };
-        else
-            action = [=, this] { panBy(horizontal ? QPointF(-sign * panX, 0) : QPointF(0, -sign * panY)); };
-        break;
-    }
-    default: return false;
+        case Qt::Key_Plus:
+        case Qt::Key_Equal: action = [this] { zoomIn(); }; break;
+        case Qt::Key_Minus: action = [this] { zoomOut(); }; break;
+        case Qt::Key_0:
+        case Qt::Key_Home: action = [this] { fitToBox(); }; break;
+        case Qt::Key_R: action = [this] { resetView(); }; break;
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_Up:
+        case Qt::Key_Down: {
+            const int sign = key.key() == Qt::Key_Left || key.key() == Qt::Key_Up ? -1 : 1;
+            const bool horizontal = key.key() == Qt::Key_Left || key.key() == Qt::Key_Right;
+            if (shift)
+                action = [=, this] {
+                    setWindowLevel(horizontal ? WindowLevel{window_.level, window_.width + sign * windowStep}
+                                              : WindowLevel{window_.level + sign * windowStep, window_.width});
+                };
+            else action = [=, this] { panBy(horizontal ? QPointF(-sign * panX, 0) : QPointF(0, -sign * panY)); };
+            break;
+        }
+        default: return false;
     }
     if (apply) action();
     return true;
@@ -278,10 +276,8 @@ bool PictureView::event(QEvent* event) {
 }
 
 void PictureView::keyPressEvent(QKeyEvent* event) {
-    if (viewerKey(*event, true))
-        event->accept();
-    else
-        QWidget::keyPressEvent(event);
+    if (viewerKey(*event, true)) event->accept();
+    else QWidget::keyPressEvent(event);
 }
 
 void PictureView::drawLegend(QPainter& painter, const QRect& area) const {
@@ -297,8 +293,7 @@ void PictureView::drawLegend(QPainter& painter, const QRect& area) const {
     }
     const auto labels = heatmapScaleLabels();
     painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, QString::fromStdString(labels[0]));
-    painter.drawText(text, Qt::AlignHCenter | Qt::AlignVCenter,
-                     QStringLiteral("pneumonia probability by region"));
+    painter.drawText(text, Qt::AlignHCenter | Qt::AlignVCenter, QStringLiteral("pneumonia probability by region"));
     painter.drawText(text, Qt::AlignRight | Qt::AlignVCenter, QString::fromStdString(labels[2]));
 }
 

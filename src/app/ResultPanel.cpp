@@ -36,8 +36,7 @@ ResultPanel::ResultPanel(DiagnosisState state, QWidget* parent)
     confidence_->setFont(bold);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    for (QLabel* label : {message_, verdict_, confidence_, probability_})
-        layout->addWidget(label, 0, Qt::AlignHCenter);
+    for (QLabel* label : {message_, verdict_, confidence_, probability_}) layout->addWidget(label, 0, Qt::AlignHCenter);
     refresh();
 }
 
@@ -66,8 +65,7 @@ void ResultPanel::refresh() {
     const double p = state_.diseaseProbability.get();
     QString line = QStringLiteral("Pneumonia probability: %1 <span style=\"color:%2\">threshold %3</span>")
                        .arg(percent(p), kGray.name(), percent(model.threshold));
-    if (model.isBorderline(p))
-        line += QStringLiteral(" <b style=\"color:%1\">borderline</b>").arg(kOrange.name());
+    if (model.isBorderline(p)) line += QStringLiteral(" <b style=\"color:%1\">borderline</b>").arg(kOrange.name());
     probability_->setText(line);
 }
 

@@ -65,9 +65,9 @@ int tolMeranApp::main(int argc, char** argv) {
 
     auto state = DiagnosisState::create();
     if (!state) {
-        QMessageBox::critical(nullptr, QStringLiteral("Orvix cannot start"),
-                              QStringLiteral("A classifier could not be loaded.\n\n") +
-                                  QString::fromStdString(state.error().message));
+        QMessageBox::critical(
+            nullptr, QStringLiteral("Orvix cannot start"),
+            QStringLiteral("A classifier could not be loaded.\n\n") + QString::fromStdString(state.error().message));
         return 1;
     }
     MainWindow window(std::move(state).value());

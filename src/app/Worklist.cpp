@@ -51,8 +51,8 @@ void setText(QStandardItem* item, const QString& text) {
 struct Worklist::Outcome {
     int id = 0;
     QString status;
-    QString reason;   // why the picture was not analysed
-    QString verdict;  // for an analysed picture
+    QString reason;                     // why the picture was not analysed
+    QString verdict;                    // for an analysed picture
     std::optional<double> probability;  // for an analysed chest X-ray
 };
 
@@ -115,7 +115,8 @@ void Worklist::Worker::run(Worklist* list) {
         }
         // Runs on the GUI thread; dropped with the list if it is gone by then (the destructor
         // joins this thread before the list's QObject part goes).
-        QMetaObject::invokeMethod(list, [list, outcome] { list->apply(outcome); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            list, [list, outcome] { list->apply(outcome); }, Qt::QueuedConnection);
     }
 }
 
@@ -123,8 +124,8 @@ Worklist::Worklist(QWidget* parent)
     : QWidget(parent), model_(new QStandardItemModel(0, 4, this)), table_(new QTableView(this)),
       progress_(new QProgressBar(this)), cancel_(new QPushButton(QStringLiteral("Cancel"), this)),
       worker_(std::make_unique<Worker>()) {
-    model_->setHorizontalHeaderLabels({QStringLiteral("File name"), QStringLiteral("Status"),
-                                       QStringLiteral("Verdict"), QStringLiteral("Pneumonia probability")});
+    model_->setHorizontalHeaderLabels({QStringLiteral("File name"), QStringLiteral("Status"), QStringLiteral("Verdict"),
+                                       QStringLiteral("Pneumonia probability")});
     model_->setSortRole(kSortRole);
     table_->setObjectName("worklistTable");
     table_->setModel(model_);
@@ -205,8 +206,8 @@ void Worklist::setStatus(int id, const QString& text, const QString& reason) {
 void Worklist::add(const std::vector<std::filesystem::path>& paths) {
     const CollectedPictures found = collectPictures(paths);
     for (const auto& error : found.errors)
-        setStatus(appendRow(error.directory, false), QStringLiteral("folder not searched: ") +
-                                                         QString::fromStdString(error.reason),
+        setStatus(appendRow(error.directory, false),
+                  QStringLiteral("folder not searched: ") + QString::fromStdString(error.reason),
                   QString::fromStdString(error.text()));
     if (found.pictures.empty()) return;
 

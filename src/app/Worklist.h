@@ -67,8 +67,8 @@ private:
 
     struct Entry {
         std::filesystem::path path;
-        bool picture;          // false: a folder that could not be searched
-        QStandardItem* name;   // the row's first cell, which follows the row through sorting
+        bool picture;         // false: a folder that could not be searched
+        QStandardItem* name;  // the row's first cell, which follows the row through sorting
     };
     std::vector<Entry> entries_;  // by row id, the order of adding
     int outstanding_ = 0;         // queued or being analysed

@@ -9,39 +9,39 @@
 namespace orvix::cli {
 
 std::string usageText() {
-    return std::string("Usage: orvix-screen [options] PATH...\n"
-           "Screens chest X-ray pictures for pneumonia with Orvix's two classifiers (chest X-ray gate,\n"
-           "then NORMAL/PNEUMONIA), one result line per picture. A PATH may be a picture file or a\n"
-           "directory, searched recursively for picture files. Everything runs on this machine.\n"
-           "\n"
-           "Options:\n"
-           "  --json          one JSON object per line\n"
-           "  --csv           comma-separated values with a header line\n"
-           "  --reports DIR   also write each picture's report: DIR/output_<file name>.txt for a named\n"
-           "                  file; for a picture found in a directory, its folders below that\n"
-           "                  directory are kept (D/a/b/x.dcm -> DIR/a/b/output_x.dcm.txt). A report\n"
-           "                  that an earlier picture's report already took is not written (error)\n"
-           "  --heatmaps DIR  also write, for each picture that the gate takes for a chest X-ray and\n"
-           "                  whose model gives class maps, heatmap_<file name>.png: the picture with\n"
-           "                  the regions where the disease model found evidence tinted, and a\n"
-           "                  colour scale (folders kept and clashes refused as for --reports)\n"
-           "  --resume FILE   also append each picture's JSON line to FILE, and skip the pictures\n"
-           "                  FILE already answers (by path): a run that was stopped goes on where it\n"
-           "                  stopped (a line cut short by the stop is dropped first)\n"
-           "  --shard K/N     analyse only the K-th (from 0) of N parts of the pictures, chosen by a\n"
-           "                  stable hash of each path below the PATH it was found in; N machines\n"
-           "                  running K = 0..N-1 together cover every picture once\n"
-           "  --jobs N        analyse N pictures at once, each worker with its own copy of the\n"
-           "                  models (default: the number of cores); output keeps the input order\n"
-           "  --console       show the analysis console lines on standard error (one picture at a\n"
-           "                  time)\n"
-           "  --help          show this help and exit\n"
-           "  --version       show the version and exit\n"
-           "\n"
-           "Exit status: 0 every picture analysed, 1 some picture, directory or report failed\n"
-           "(each named on standard error), 2 usage error or a missing or invalid model.\n") +
-           "Pictures: " +
-           decodableFormatsText() +
+    return std::string(
+               "Usage: orvix-screen [options] PATH...\n"
+               "Screens chest X-ray pictures for pneumonia with Orvix's two classifiers (chest X-ray gate,\n"
+               "then NORMAL/PNEUMONIA), one result line per picture. A PATH may be a picture file or a\n"
+               "directory, searched recursively for picture files. Everything runs on this machine.\n"
+               "\n"
+               "Options:\n"
+               "  --json          one JSON object per line\n"
+               "  --csv           comma-separated values with a header line\n"
+               "  --reports DIR   also write each picture's report: DIR/output_<file name>.txt for a named\n"
+               "                  file; for a picture found in a directory, its folders below that\n"
+               "                  directory are kept (D/a/b/x.dcm -> DIR/a/b/output_x.dcm.txt). A report\n"
+               "                  that an earlier picture's report already took is not written (error)\n"
+               "  --heatmaps DIR  also write, for each picture that the gate takes for a chest X-ray and\n"
+               "                  whose model gives class maps, heatmap_<file name>.png: the picture with\n"
+               "                  the regions where the disease model found evidence tinted, and a\n"
+               "                  colour scale (folders kept and clashes refused as for --reports)\n"
+               "  --resume FILE   also append each picture's JSON line to FILE, and skip the pictures\n"
+               "                  FILE already answers (by path): a run that was stopped goes on where it\n"
+               "                  stopped (a line cut short by the stop is dropped first)\n"
+               "  --shard K/N     analyse only the K-th (from 0) of N parts of the pictures, chosen by a\n"
+               "                  stable hash of each path below the PATH it was found in; N machines\n"
+               "                  running K = 0..N-1 together cover every picture once\n"
+               "  --jobs N        analyse N pictures at once, each worker with its own copy of the\n"
+               "                  models (default: the number of cores); output keeps the input order\n"
+               "  --console       show the analysis console lines on standard error (one picture at a\n"
+               "                  time)\n"
+               "  --help          show this help and exit\n"
+               "  --version       show the version and exit\n"
+               "\n"
+               "Exit status: 0 every picture analysed, 1 some picture, directory or report failed\n"
+               "(each named on standard error), 2 usage error or a missing or invalid model.\n") +
+           "Pictures: " + decodableFormatsText() +
            "\n(DICOM is recognised by content, also without a file extension; first frame;\n"
            "uncompressed, JPEG, JPEG-LS, RLE, JPEG 2000 and High-Throughput JPEG 2000). A damaged\n"
            "picture (cut short, corrupt data) is refused, never analysed from what could be decoded.\n"
@@ -109,8 +109,7 @@ std::optional<std::string> parseBatchOptions(int argc, char** argv, BatchOptions
                 if (ec != std::errc() || end != value.data() + value.size() || jobs < 1 || jobs > 256)
                     return "--jobs needs a number from 1 to 256, not " + value;
                 options.jobs = jobs;
-            }
-            else if (!(options.shard = parseShard(value))) return "--shard needs K/N with 0 <= K < N, not " + value;
+            } else if (!(options.shard = parseShard(value))) return "--shard needs K/N with 0 <= K < N, not " + value;
         } else if (arg == "--console") {
             options.showConsole = true;
         } else if (arg == "--help" || arg == "-h") {

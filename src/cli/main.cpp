@@ -84,7 +84,9 @@ private:
 };
 
 // File names need not be UTF-8; invalid bytes become U+FFFD rather than failing the line.
-std::string jsonText(const nlohmann::json& j) { return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace); }
+std::string jsonText(const nlohmann::json& j) {
+    return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
 
 struct Row {
     std::filesystem::path path;
@@ -111,13 +113,13 @@ std::string formatRow(const Row& row, OutputFormat format) {
         }
         case OutputFormat::Csv: {
             std::ostringstream line;
-            line << csvField(row.path.string()) << ',' << csvField(row.fileName) << ','
-                      << statusName(row.result.status) << ',' << csvField(gate ? gate->classLabel : "") << ','
-                      << (gate ? describeDouble(probabilityOf(gate)) : "") << ','
-                      << csvField(disease ? disease->classLabel : "") << ','
-                      << (disease ? describeDouble(probabilityOf(disease)) : "") << ',' << (ok ? row.verdict : "")
-                      << ',' << (ok ? (row.isChestXRay ? "true" : "false") : "") << ','
-                      << (ok ? describeDouble(row.accuracy) : "") << '\n';
+            line << csvField(row.path.string()) << ',' << csvField(row.fileName) << ',' << statusName(row.result.status)
+                 << ',' << csvField(gate ? gate->classLabel : "") << ','
+                 << (gate ? describeDouble(probabilityOf(gate)) : "") << ','
+                 << csvField(disease ? disease->classLabel : "") << ','
+                 << (disease ? describeDouble(probabilityOf(disease)) : "") << ',' << (ok ? row.verdict : "") << ','
+                 << (ok ? (row.isChestXRay ? "true" : "false") : "") << ',' << (ok ? describeDouble(row.accuracy) : "")
+                 << '\n';
             return line.str();
         }
         case OutputFormat::Json: {
@@ -155,8 +157,8 @@ public:
         const auto target = dir_ / picture.folder / name;
         const auto [earlier, first] = written_.emplace(target, picture.path);
         if (!first) {
-            Tell() << "orvix-screen: " << picture.path.string() << ": " << what_ << " not written: "
-                      << target.string() << " is the " << what_ << " of " << earlier->second.string() << '\n';
+            Tell() << "orvix-screen: " << picture.path.string() << ": " << what_ << " not written: " << target.string()
+                   << " is the " << what_ << " of " << earlier->second.string() << '\n';
             return false;
         }
         std::error_code ec;
@@ -176,8 +178,8 @@ private:
 // One picture's analysis, ready to be written out.
 struct Analysis {
     Row row;
-    std::string fileName;   // as the report names it
-    std::string report;     // the composed report
+    std::string fileName;                   // as the report names it
+    std::string report;                     // the composed report
     std::optional<std::string> heatmapPng;  // an analysed chest X-ray's, when asked for and its model gives one
     bool heatmapFailed = false;
 };
@@ -201,8 +203,7 @@ Analysis analyse(const FoundPicture& picture, DiagnosisState& state, bool withHe
         std::vector<std::uint8_t> png;
         if (cv::imencode(".png", heatmapPicture(state.img.get(), state.activationMap.get()), png))
             a.heatmapPng.emplace(png.begin(), png.end());
-        else
-            a.heatmapFailed = true;
+        else a.heatmapFailed = true;
     }
     return a;
 }
@@ -244,9 +245,8 @@ private:
             std::size_t i = 0;
             {
                 std::unique_lock lock(mutex_);
-                changed_.wait(lock, [&] {
-                    return stopping_ || claimed_ >= files_.size() || claimed_ < handed_ + slots_.size();
-                });
+                changed_.wait(
+                    lock, [&] { return stopping_ || claimed_ >= files_.size() || claimed_ < handed_ + slots_.size(); });
                 if (stopping_ || claimed_ >= files_.size()) return;
                 i = claimed_++;
             }
@@ -311,8 +311,8 @@ struct Summary {
     void print(const Progress& progress) const {
         const std::size_t analysed = positive + negative + notChest;
         Tell line;
-        line << "orvix-screen: " << analysed << " analysed (" << positive << " positive, " << negative
-             << " negative, " << notChest << " not a chest X-ray), " << refused << " refused";
+        line << "orvix-screen: " << analysed << " analysed (" << positive << " positive, " << negative << " negative, "
+             << notChest << " not a chest X-ray), " << refused << " refused";
         if (skipped > 0) line << ", " << skipped << " answered before";
         line << "; " << progress.perSecond(analysed + refused) << " pictures per second\n";
     }
@@ -342,7 +342,8 @@ public:
                 ++number;
                 const auto row = nlohmann::json::parse(line, nullptr, false);
                 if (row.is_discarded() || !row.is_object() || !row.contains("path") || !row["path"].is_string())
-                    return Error{path.string() + " line " + std::to_string(number) + " is not a row of orvix-screen --json"};
+                    return Error{path.string() + " line " + std::to_string(number) +
+                                 " is not a row of orvix-screen --json"};
                 file.answered_.insert(jsonText(row["path"]));
             }
         }
@@ -388,7 +389,8 @@ int main(int argc, char** argv) {
     setDiagnosticStream(nullptr);
 
     // One set of models per worker; console lines come one picture at a time.
-    const unsigned jobs = options.showConsole ? 1 : options.jobs.value_or(std::max(1u, std::thread::hardware_concurrency()));
+    const unsigned jobs =
+        options.showConsole ? 1 : options.jobs.value_or(std::max(1u, std::thread::hardware_concurrency()));
     std::vector<DiagnosisState> states;
     for (unsigned j = 0; j < jobs; ++j) {
         auto created = DiagnosisState::create();
@@ -457,7 +459,8 @@ int main(int argc, char** argv) {
         }
         const std::string line = formatRow(row, options.format);
         std::cout << line;
-        if (resume && !resume->append(options.format == OutputFormat::Json ? line : formatRow(row, OutputFormat::Json))) {
+        if (resume &&
+            !resume->append(options.format == OutputFormat::Json ? line : formatRow(row, OutputFormat::Json))) {
             Tell() << "orvix-screen: cannot append to " << options.resumeFile->string() << '\n';
             return 2;
         }

@@ -28,8 +28,8 @@ Result<cv::Mat> decodePng(std::span<const std::uint8_t> bytes);
 struct Jpeg2000Samples {
     int width = 0;
     int height = 0;
-    int components = 0;     // 1 grey, 2 grey + alpha, 3 RGB (any colour transform undone), 4 RGBA
-    int precision = 0;      // bits per sample, 1 to 16, the same for every component
+    int components = 0;  // 1 grey, 2 grey + alpha, 3 RGB (any colour transform undone), 4 RGBA
+    int precision = 0;   // bits per sample, 1 to 16, the same for every component
     bool isSigned = false;
     std::vector<std::int32_t> values;  // interleaved: row by row, pixel by pixel, component by component
 };

@@ -42,8 +42,8 @@ void initialiseDcmtk() {
 // JPEG 2000 (lossless only, lossy, and their multi-component forms) and High-Throughput
 // JPEG 2000 (lossless, lossless RPCL, lossy), which this DCMTK has no codec for.
 bool isJpeg2000Syntax(const OFString& uid) {
-    static const char* const uids[] = {"1.2.840.10008.1.2.4.90",  "1.2.840.10008.1.2.4.91",  "1.2.840.10008.1.2.4.92",
-                                       "1.2.840.10008.1.2.4.93",  "1.2.840.10008.1.2.4.201", "1.2.840.10008.1.2.4.202",
+    static const char* const uids[] = {"1.2.840.10008.1.2.4.90", "1.2.840.10008.1.2.4.91",  "1.2.840.10008.1.2.4.92",
+                                       "1.2.840.10008.1.2.4.93", "1.2.840.10008.1.2.4.201", "1.2.840.10008.1.2.4.202",
                                        "1.2.840.10008.1.2.4.203"};
     return std::any_of(std::begin(uids), std::end(uids), [&](const char* known) { return uid == known; });
 }
@@ -51,8 +51,13 @@ bool isJpeg2000Syntax(const OFString& uid) {
 // The encapsulated syntaxes DCMTK's registered codecs decode.
 bool hasDcmtkCodec(E_TransferSyntax xfer) {
     switch (xfer) {
-        case EXS_JPEGProcess1: case EXS_JPEGProcess2_4: case EXS_JPEGProcess14: case EXS_JPEGProcess14SV1:
-        case EXS_JPEGLSLossless: case EXS_JPEGLSLossy: case EXS_RLELossless: return true;
+        case EXS_JPEGProcess1:
+        case EXS_JPEGProcess2_4:
+        case EXS_JPEGProcess14:
+        case EXS_JPEGProcess14SV1:
+        case EXS_JPEGLSLossless:
+        case EXS_JPEGLSLossy:
+        case EXS_RLELossless: return true;
         default: return false;
     }
 }
@@ -61,7 +66,8 @@ bool hasDcmtkCodec(E_TransferSyntax xfer) {
 // starts the next frame (each frame's codestream starts with the SOC and SIZ markers).
 Result<std::vector<std::uint8_t>> firstFrameCodestream(DcmDataset& data) {
     DcmElement* element = nullptr;
-    auto* pixelData = data.findAndGetElement(DCM_PixelData, element).good() ? dynamic_cast<DcmPixelData*>(element) : nullptr;
+    auto* pixelData =
+        data.findAndGetElement(DCM_PixelData, element).good() ? dynamic_cast<DcmPixelData*>(element) : nullptr;
     if (pixelData == nullptr) return Error{"DICOM file holds no image (no Pixel Data)"};
     E_TransferSyntax key = EXS_Unknown;
     const DcmRepresentationParameter* parameter = nullptr;
@@ -179,7 +185,8 @@ Result<Image> decodeDicom(std::span<const std::uint8_t> bytes, std::uint64_t max
         const bool unknown = known.getXfer() == EXS_Unknown;
         if ((unknown || known.isEncapsulated()) && !hasDcmtkCodec(known.getXfer()))
             return Error{"transfer syntax " + std::string(syntax.c_str()) +
-                         (unknown ? std::string() : " (" + std::string(known.getXferName()) + ")") + " is not supported"};
+                         (unknown ? std::string() : " (" + std::string(known.getXferName()) + ")") +
+                         " is not supported"};
     }
 
     // First frame only.

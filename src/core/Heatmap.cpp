@@ -19,7 +19,8 @@ const std::array<cv::Vec3b, 256>& colourTable() {
     static const std::array<cv::Vec3b, 256> table = [] {
         constexpr int kFirst = 20, kLast = 215;
         cv::Mat ramp(1, 256, CV_8UC1);
-        for (int i = 0; i < 256; ++i) ramp.at<std::uint8_t>(0, i) = static_cast<std::uint8_t>(kFirst + i * (kLast - kFirst) / 255);
+        for (int i = 0; i < 256; ++i)
+            ramp.at<std::uint8_t>(0, i) = static_cast<std::uint8_t>(kFirst + i * (kLast - kFirst) / 255);
         cv::Mat coloured;
         cv::applyColorMap(ramp, coloured, cv::COLORMAP_TURBO);
         std::array<cv::Vec3b, 256> out{};
@@ -28,7 +29,6 @@ const std::array<cv::Vec3b, 256>& colourTable() {
     }();
     return table;
 }
-
 
 std::size_t level(double position) {
     return static_cast<std::size_t>(std::lround(std::clamp(position, 0.0, 1.0) * 255.0));
@@ -103,7 +103,8 @@ cv::Mat heatmapOverlay(const Image& picture, const ActivationMap& map, cv::Size 
     // The tint's share of each level, out of 256.
     static const std::array<int, 256> weight = [] {
         std::array<int, 256> w{};
-        for (int l = 0; l < 256; ++l) w[static_cast<std::size_t>(l)] = static_cast<int>(std::lround(256 * kStrongestTint * l / 255));
+        for (int l = 0; l < 256; ++l)
+            w[static_cast<std::size_t>(l)] = static_cast<int>(std::lround(256 * kStrongestTint * l / 255));
         return w;
     }();
     const auto& table = colourTable();
@@ -138,7 +139,8 @@ cv::Mat heatmapPicture(const Image& picture, const ActivationMap& map) {
     const int margin = strip / 8, barHeight = strip / 5, top = overlay.rows + margin;
     const int barWidth = std::max(1, width - 2 * margin);
     for (int x = 0; x < barWidth; ++x)
-        out(cv::Rect(margin + x, top, 1, barHeight)).setTo(heatmapColour(static_cast<double>(x) / std::max(1, barWidth - 1)));
+        out(cv::Rect(margin + x, top, 1, barHeight))
+            .setTo(heatmapColour(static_cast<double>(x) / std::max(1, barWidth - 1)));
     const double scale = strip / 140.0;
     const int thickness = std::max(1, static_cast<int>(scale * 2));
     const auto textWidth = [&](const std::string& text) {

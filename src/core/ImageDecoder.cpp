@@ -25,9 +25,7 @@
 namespace orvix {
 namespace {
 
-std::string describe(const std::filesystem::path& path, const std::string& why) {
-    return path.string() + ": " + why;
-}
+std::string describe(const std::filesystem::path& path, const std::string& why) { return path.string() + ": " + why; }
 
 const char* formatName(PictureFormat format) { return pictureFormat(format).name; }
 
@@ -121,7 +119,8 @@ cv::Mat compositeOnWhite(const cv::Mat& bgra) {
         auto* dst = out.ptr<cv::Vec3b>(y);
         for (int x = 0; x < bgra.cols; ++x) {
             const int a = src[x][3];
-            for (int c = 0; c < 3; ++c) dst[x][c] = static_cast<std::uint8_t>((src[x][c] * a + 255 * (255 - a) + 127) / 255);
+            for (int c = 0; c < 3; ++c)
+                dst[x][c] = static_cast<std::uint8_t>((src[x][c] * a + 255 * (255 - a) + 127) / 255);
         }
     }
     return out;
@@ -199,7 +198,7 @@ Result<Image> decodeImage(std::span<const std::uint8_t> bytes, std::uint64_t max
         cv::Mat bgr;
         switch (eight.channels()) {
             case 1: bgr = eight; break;  // grey stays one channel
-            case 2: {  // grey + alpha
+            case 2: {                    // grey + alpha
                 std::vector<cv::Mat> planes;
                 cv::split(eight, planes);
                 cv::Mat bgra;

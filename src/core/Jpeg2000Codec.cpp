@@ -87,7 +87,8 @@ Result<Jpeg2000Samples> toSamples(const opj_image_t& image) {
     for (int c = 0; c < out.components; ++c) {
         const OPJ_INT32* src = image.comps[c].data;
         for (std::size_t i = 0; i < pixels; ++i)
-            out.values[i * static_cast<std::size_t>(out.components) + c] = std::clamp<std::int32_t>(src[i], lowest, highest);
+            out.values[i * static_cast<std::size_t>(out.components) + c] =
+                std::clamp<std::int32_t>(src[i], lowest, highest);
     }
     return out;
 }
@@ -100,7 +101,8 @@ Result<Jpeg2000Samples> decodeJpeg2000Samples(Bytes bytes, std::uint64_t maxPixe
     std::string problem;
 
     const std::unique_ptr<opj_stream_t, StreamCloser> stream(opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE));
-    const std::unique_ptr<opj_codec_t, CodecCloser> codec(opj_create_decompress(codestream ? OPJ_CODEC_J2K : OPJ_CODEC_JP2));
+    const std::unique_ptr<opj_codec_t, CodecCloser> codec(
+        opj_create_decompress(codestream ? OPJ_CODEC_J2K : OPJ_CODEC_JP2));
     if (!stream || !codec) return Error{"the JPEG 2000 decoder could not start"};
     opj_stream_set_user_data(stream.get(), &memory, nullptr);
     opj_stream_set_user_data_length(stream.get(), bytes.size());

@@ -40,9 +40,12 @@ cv::Mat cmykToBgr(const cv::Mat& cmyk) {
 cv::Mat orient(cv::Mat picture, int orientation) {
     if (orientation >= 5 && orientation <= 8) cv::transpose(picture, picture);
     switch (orientation) {
-        case 2: case 6: cv::flip(picture, picture, 1); break;
-        case 3: case 7: cv::flip(picture, picture, -1); break;
-        case 4: case 8: cv::flip(picture, picture, 0); break;
+        case 2:
+        case 6: cv::flip(picture, picture, 1); break;
+        case 3:
+        case 7: cv::flip(picture, picture, -1); break;
+        case 4:
+        case 8: cv::flip(picture, picture, 0); break;
         default: break;
     }
     return picture;
@@ -86,9 +89,9 @@ int jpegExifOrientation(Bytes b) {
         if (marker == 0xDA || marker == 0xD9) break;  // the scan starts: no more metadata
         const std::size_t length = read(b, pos + 2, 2, false);
         if (length < 2 || pos + 2 + length > b.size()) break;
-        if (marker == 0xE1 && length >= 8 && std::equal(b.begin() + static_cast<std::ptrdiff_t>(pos + 4),
-                                                        b.begin() + static_cast<std::ptrdiff_t>(pos + 10),
-                                                        "Exif\0\0"))
+        if (marker == 0xE1 && length >= 8 &&
+            std::equal(b.begin() + static_cast<std::ptrdiff_t>(pos + 4),
+                       b.begin() + static_cast<std::ptrdiff_t>(pos + 10), "Exif\0\0"))
             return tiffOrientation(b.subspan(pos + 10, length - 8));
         pos += 2 + length;
     }

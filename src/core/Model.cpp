@@ -89,8 +89,8 @@ Result<Model> Model::load(const std::filesystem::path& resourceDirectory) {
 
     auto metaBytes = readWholeFile(resourceDirectory / "metadata.json", kMaxMetadataBytes);
     if (!metaBytes) return fail(metaBytes.error().message);
-    auto metadata = parseModelMetadata(
-        std::string_view(reinterpret_cast<const char*>(metaBytes->data()), metaBytes->size()));
+    auto metadata =
+        parseModelMetadata(std::string_view(reinterpret_cast<const char*>(metaBytes->data()), metaBytes->size()));
     if (!metadata) return fail(metadata.error().message);
     const std::string stem = resourceDirectory.filename().stem().string();
     if (resourceDirectory.extension() == ".mlmodelc" && stem != metadata->name)
@@ -146,8 +146,7 @@ Result<std::vector<float>> pixelBufferToTensor(const PixelBuffer& source, const 
         float* out = tensor.data() + static_cast<std::size_t>(c) * plane;
         for (int y = 0; y < m.height; ++y) {
             const std::uint8_t* row = base + static_cast<std::size_t>(y) * buffer.bytesPerRow();
-            for (int x = 0; x < m.width; ++x)
-                *out++ = static_cast<float>(row[x * 4 + offset[c]] * gain + bias);
+            for (int x = 0; x < m.width; ++x) *out++ = static_cast<float>(row[x * 4 + offset[c]] * gain + bias);
         }
     }
     buffer.unlockBaseAddress();
@@ -186,7 +185,8 @@ Result<std::shared_ptr<const FeatureProvider>> Model::prediction(const FeaturePr
     std::map<std::string, FeatureValue> features;
     features.emplace("classLabel", FeatureValue::featureValueWithString(decide(probs, m)));
     features.emplace("classLabelProbs", FeatureValue::featureValueWithDictionary(std::move(byLabel)));
-    return std::shared_ptr<const FeatureProvider>(std::make_shared<ModelOutput>(std::move(features), std::move(classMaps)));
+    return std::shared_ptr<const FeatureProvider>(
+        std::make_shared<ModelOutput>(std::move(features), std::move(classMaps)));
 }
 
 }  // namespace orvix

@@ -60,7 +60,8 @@ std::array<double, 3> triple(const json& object, const char* key, const std::str
 ModelMetadata parse(const json& root) {
     ModelMetadata m;
     const std::string top = "metadata";
-    if (text(root, "format", top) != kModelFormat) throw Invalid{"metadata.format is not \"" + std::string(kModelFormat) + "\""};
+    if (text(root, "format", top) != kModelFormat)
+        throw Invalid{"metadata.format is not \"" + std::string(kModelFormat) + "\""};
     const json& version = member(root, "formatVersion", top);
     if (!version.is_number_integer() || version.get<long long>() != kModelFormatVersion)
         throw Invalid{"metadata.formatVersion " + version.dump() + " is not supported (expected " +
@@ -76,7 +77,8 @@ ModelMetadata parse(const json& root) {
     // another would fail on every picture, so it is refused here.
     constexpr int side = static_cast<int>(kModelImageSide);
     if (m.width != side || m.height != side)
-        throw Invalid{in + ".width and .height must be " + std::to_string(side) + ", the size pictures are prepared at"};
+        throw Invalid{in + ".width and .height must be " + std::to_string(side) +
+                      ", the size pictures are prepared at"};
     if (text(input, "resize", in) != "area")
         throw Invalid{in + ".resize must be \"area\", the only way pictures are resized"};
     const json& format = member(input, "pixelFormat", in);
@@ -106,8 +108,8 @@ ModelMetadata parse(const json& root) {
     if (output.contains("tensor")) m.outputTensor = text(output, "tensor", out);
     if (output.contains("classMaps")) {
         m.classMapsTensor = text(output, "classMaps", out);
-        if (m.outputKind != ModelMetadata::OutputKind::Logits || m.outputTensor.empty() ||
-            m.classMapsTensor.empty() || m.classMapsTensor == m.outputTensor)
+        if (m.outputKind != ModelMetadata::OutputKind::Logits || m.outputTensor.empty() || m.classMapsTensor.empty() ||
+            m.classMapsTensor == m.outputTensor)
             throw Invalid{out + ".classMaps needs logits under their own .tensor name"};
     }
 

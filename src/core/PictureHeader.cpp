@@ -100,10 +100,10 @@ Result<PictureSize> tiff(Bytes b) {
         const auto tag = rd(static_cast<std::size_t>(at), 2);
         const auto type = rd(static_cast<std::size_t>(at) + 2, 2);
         if (tag != 256 && tag != 257) continue;
-        const std::uint64_t v = type == 3 ? rd(static_cast<std::size_t>(at + valueAt), 2)
-                              : type == 4 ? rd(static_cast<std::size_t>(at + valueAt), 4)
-                              : type == 16 && big ? rd(static_cast<std::size_t>(at + valueAt), 8)
-                                           : 0;
+        const std::uint64_t v = type == 3           ? rd(static_cast<std::size_t>(at + valueAt), 2)
+                                : type == 4         ? rd(static_cast<std::size_t>(at + valueAt), 4)
+                                : type == 16 && big ? rd(static_cast<std::size_t>(at + valueAt), 8)
+                                                    : 0;
         (tag == 256 ? width : height) = v;
     }
     return sized(width, height, "TIFF");

@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!parsed) return 0;
     // What the parser accepts, the runtime relies on.
     const auto& m = *parsed;
-    if (m.classLabels.empty() || m.width < 1 || m.height < 1 || !(m.scale > 0) || !(m.temperature > 0)) __builtin_trap();
+    if (m.classLabels.empty() || m.width < 1 || m.height < 1 || !(m.scale > 0) || !(m.temperature > 0))
+        __builtin_trap();
     for (double s : m.std)
         if (!(s > 0) || !std::isfinite(s)) __builtin_trap();
     return 0;

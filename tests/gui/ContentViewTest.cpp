@@ -126,7 +126,8 @@ private slots:
             window.sidebarAction()->setChecked(sidebar);
             QCOMPARE(window.contentView()->sidebarShown(), sidebar);
             QVERIFY(!scroll->horizontalScrollBar()->isVisible());
-            for (QWidget* w : {window.contentView()->resultsColumn(), static_cast<QWidget*>(window.contentView()->controls()->save()),
+            for (QWidget* w : {window.contentView()->resultsColumn(),
+                               static_cast<QWidget*>(window.contentView()->controls()->save()),
                                static_cast<QWidget*>(window.contentView()->controls()->resultPanel()->probability())}) {
                 const QRect shown(w->mapTo(scroll->viewport(), QPoint(0, 0)), w->size());
                 QVERIFY2(scroll->viewport()->rect().contains(shown), qPrintable(w->objectName()));
@@ -147,7 +148,8 @@ private slots:
         QCOMPARE(window.worklist()->rowCount(), 2);
         QVERIFY(done.wait(20000));
         QTableView* table = window.worklist()->table();
-        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(table->model()->index(1, 0)).center());
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                          table->visualRect(table->model()->index(1, 0)).center());
         QCOMPARE(window.contentView()->state().fileName.get(), window.worklist()->pathAt(1).filename().string());
         QVERIFY(window.contentView()->controls()->editor()->editor()->toPlainText().contains("Tested File Name: "));
     }
@@ -167,8 +169,10 @@ private slots:
     void helpAndVersionPrintWithoutAWindow_data() {
         QTest::addColumn<QString>("option");
         QTest::addColumn<QString>("printed");
-        QTest::newRow("help") << "--help" << "Usage: orvix";
-        QTest::newRow("version") << "--version" << "orvix " ORVIX_EXPECTED_VERSION "\n";
+        QTest::newRow("help") << "--help"
+                              << "Usage: orvix";
+        QTest::newRow("version") << "--version"
+                                 << "orvix " ORVIX_EXPECTED_VERSION "\n";
     }
     void helpAndVersionPrintWithoutAWindow() {
         QFETCH(QString, option);
@@ -194,14 +198,24 @@ private slots:
         QTest::addColumn<double>("diseaseProbability");
         QTest::addColumn<QString>("probability");  // the probability line's text, "" = hidden
         // The fixture disease model's threshold is 0.5, its borderline band [0.4, 0.6].
-        QTest::newRow("negative") << "X-Ray" << "NORMAL" << 0.5 << "NEGATIVE" << "CONFIDENCE: 50.000000%" << false
-                                  << 0.0123 << "Pneumonia probability: 1.2 % threshold 50.0 %";
-        QTest::newRow("positive") << "X-Ray" << "" << 1.0 << "POSITIVE" << "CONFIDENCE: 100.000000%" << false << 0.824
+        QTest::newRow("negative") << "X-Ray"
+                                  << "NORMAL" << 0.5 << "NEGATIVE"
+                                  << "CONFIDENCE: 50.000000%" << false << 0.0123
+                                  << "Pneumonia probability: 1.2 % threshold 50.0 %";
+        QTest::newRow("positive") << "X-Ray"
+                                  << "" << 1.0 << "POSITIVE"
+                                  << "CONFIDENCE: 100.000000%" << false << 0.824
                                   << "Pneumonia probability: 82.4 % threshold 50.0 %";
-        QTest::newRow("borderline") << "X-Ray" << "NORMAL" << 0.99 << "NEGATIVE" << "CONFIDENCE: 99.000000%" << false
-                                    << 0.4 << "Pneumonia probability: 40.0 % threshold 50.0 % borderline";
-        QTest::newRow("not an x-ray") << "x-ray" << "PNEUMONIA" << 0.9731 << "" << "" << true << 0.9 << "";
-        QTest::newRow("nothing yet") << "X-Ray " << "" << 0.0 << "" << "" << false << 0.0 << "";
+        QTest::newRow("borderline") << "X-Ray"
+                                    << "NORMAL" << 0.99 << "NEGATIVE"
+                                    << "CONFIDENCE: 99.000000%" << false << 0.4
+                                    << "Pneumonia probability: 40.0 % threshold 50.0 % borderline";
+        QTest::newRow("not an x-ray") << "x-ray"
+                                      << "PNEUMONIA" << 0.9731 << ""
+                                      << "" << true << 0.9 << "";
+        QTest::newRow("nothing yet") << "X-Ray "
+                                     << "" << 0.0 << ""
+                                     << "" << false << 0.0 << "";
     }
     void resultPanelCases() {
         QFETCH(QString, gate);
@@ -296,7 +310,7 @@ private slots:
 
     void refusedImportIsTold_data() {
         QTest::addColumn<QByteArray>("content");  // null: no such file
-        QTest::addColumn<bool>("unstableGate");    // a gate whose prediction fails on this picture
+        QTest::addColumn<bool>("unstableGate");   // a gate whose prediction fails on this picture
         QTest::addColumn<QString>("reason");
         const auto png = test::encode(".png", test::solid(32, 32, cv::Scalar(240, 240, 240)));
         const QByteArray bright(reinterpret_cast<const char*>(png.data()), qsizetype(png.size()));
@@ -393,7 +407,8 @@ private slots:
         const auto saved = home_->path() / "Documents" / "output_chest-pneumonia-bacteria.jpeg.txt";
         QCOMPARE(test::readBytes(saved), edited);
         SavedMessage* message = view->controls()->savedMessage();
-        QCOMPARE(message->text()->text(), QString("File saved as output_chest-pneumonia-bacteria.jpeg.txt on your mac"));
+        QCOMPARE(message->text()->text(),
+                 QString("File saved as output_chest-pneumonia-bacteria.jpeg.txt on your mac"));
         QVERIFY(message->isVisible() && !window.isWindowModified());
         QTest::mouseClick(message->ok(), Qt::LeftButton);
         QVERIFY(!message->isVisible());

@@ -17,8 +17,8 @@ QString popplerOutput(const QString& tool, const QStringList& args) {
     QProcess process;
     process.start(tool, args);
     if (!process.waitForFinished(30000) || process.exitCode() != 0) {
-        ADD_FAILURE() << tool.toStdString() << " did not run (install poppler-utils): "
-                      << process.errorString().toStdString();
+        ADD_FAILURE() << tool.toStdString()
+                      << " did not run (install poppler-utils): " << process.errorString().toStdString();
         return {};
     }
     return QString::fromUtf8(process.readAllStandardOutput()).replace(QRegularExpression("[ \\t]+"), " ");
@@ -27,7 +27,9 @@ QString popplerOutput(const QString& tool, const QStringList& args) {
 Examination sample() {
     QImage picture(640, 480, QImage::Format_ARGB32);
     picture.fill(QColor(40, 40, 40, 200));
-    return {picture, "Röntgen_Łódź_ß-0417.png", "POSITIVE",
+    return {picture,
+            "Röntgen_Łódź_ß-0417.png",
+            "POSITIVE",
             {"Chest X-ray (gate) probability: 99.1 % — how sure the gate is that this is a chest X-ray",
              "Pneumonia probability: 82.4 % (threshold 34.6 %) — the disease model's probability"},
             "Opacity in the right lower lobe.\nEdited by hand: follow up in two weeks.",
@@ -45,9 +47,10 @@ TEST(ExaminationPdf, HoldsEveryElementAsTextOnOnePageReplacingAnEarlierFile) {
     ASSERT_TRUE(writeExaminationPdf(exam, pdf).ok());
 
     const QString text = popplerOutput("pdftotext", {"-layout", pdf, "-"});
-    const QStringList elements = QStringList{"Orvix — chest X-ray screening", "Not for diagnostic use", exam.fileName,
-                                             exam.verdict, "Edited by hand: follow up in two weeks.",
-                                             "2031-07-19 14:05"} + exam.findings + exam.models;
+    const QStringList elements =
+        QStringList{"Orvix — chest X-ray screening",           "Not for diagnostic use", exam.fileName, exam.verdict,
+                    "Edited by hand: follow up in two weeks.", "2031-07-19 14:05"} +
+        exam.findings + exam.models;
     for (const QString& expected : elements)
         EXPECT_TRUE(text.contains(expected)) << expected.toStdString() << " missing from:\n" << text.toStdString();
     EXPECT_LT(text.indexOf(exam.findings[0]), text.indexOf(exam.findings[1]));

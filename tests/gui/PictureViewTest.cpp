@@ -67,8 +67,11 @@ private slots:
 
     void windowTable() {  // the ends and centre of a window, the width clamped to [1, 512]
         const std::vector<std::tuple<const char*, WindowLevel, int, int>> rows{
-            {"identity", {}, 77, 77}, {"narrow, below", {100, 10}, 94, 0}, {"narrow, centre", {100, 10}, 100, 128},
-            {"narrow, above", {100, 10}, 106, 255}, {"too wide is widest", {127.5, 1024}, 0, 64},
+            {"identity", {}, 77, 77},
+            {"narrow, below", {100, 10}, 94, 0},
+            {"narrow, centre", {100, 10}, 100, 128},
+            {"narrow, above", {100, 10}, 106, 255},
+            {"too wide is widest", {127.5, 1024}, 0, 64},
             {"width 0 is 1", {100, 0}, 100, 128}};
         for (const auto& [name, window, value, shown] : rows) {
             const int got = windowLut(window)[static_cast<std::size_t>(value)];

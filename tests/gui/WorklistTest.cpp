@@ -33,8 +33,14 @@ bool analyse(Worklist& list, const std::vector<std::filesystem::path>& paths) {
 // Both core channels into one string, for the life of the object.
 struct ConsoleCapture {
     std::ostringstream lines;
-    ConsoleCapture() { setConsoleStream(&lines); setDiagnosticStream(&lines); }
-    ~ConsoleCapture() { setConsoleStream(&std::cout); setDiagnosticStream(&std::cerr); }
+    ConsoleCapture() {
+        setConsoleStream(&lines);
+        setDiagnosticStream(&lines);
+    }
+    ~ConsoleCapture() {
+        setConsoleStream(&std::cout);
+        setDiagnosticStream(&std::cerr);
+    }
 };
 
 }  // namespace
@@ -63,7 +69,8 @@ private slots:
         // Name, status, verdict, whether a probability is shown; only the failure gives a reason.
         for (const auto& [name, status, verdict, percent] :
              std::vector<std::tuple<std::string, QString, QString, bool>>{
-                 {"grey.bmp", "analysed", "NEGATIVE", true}, {"dark.png", "analysed", "POSITIVE", true},
+                 {"grey.bmp", "analysed", "NEGATIVE", true},
+                 {"dark.png", "analysed", "POSITIVE", true},
                  {"red.png", "analysed", "NOT A CHEST X-RAY", false},
                  {"broken.png", "not a readable picture", "", false}}) {
             int row = 0;
@@ -107,7 +114,11 @@ private slots:
         QCOMPARE(list.progress()->value(), analysed);
 
         // Destroyed while busy: waits for the picture in hand, neither hangs nor crashes.
-        { Worklist busy; busy.add({dir.path()}); QVERIFY(busy.busy()); }
+        {
+            Worklist busy;
+            busy.add({dir.path()});
+            QVERIFY(busy.busy());
+        }
     }
 
     void aModelThatCannotBeLoadedMarksTheRows() {
@@ -118,7 +129,8 @@ private slots:
         QVERIFY(analyse(list, {models / "a.png", models / "b.png"}));
         for (int row : {0, 1})
             QVERIFY2(text(list, row, Worklist::StatusColumn) == "model not loaded" &&
-                         reason(list, row).contains("SickClassifier1"), qPrintable(reason(list, row)));
+                         reason(list, row).contains("SickClassifier1"),
+                     qPrintable(reason(list, row)));
     }
 };
 

@@ -91,9 +91,10 @@ TEST_F(CliTest, JsonLinesForADirectoryTreeWithDicomFilesWithoutExtension) {
     std::map<std::string, nlohmann::json> byName;
     for (const auto& j : lines) byName[j.at("fileName").get<std::string>()] = j;
 
-    for (const auto& [name, gate, disease, result] :
-         {std::tuple{"bright.png", "X-Ray", "NORMAL", "NEGATIVE"}, {"dark.jpg", "X-Ray", "PNEUMONIA", "POSITIVE"},
-          {"IM0001", "X-Ray", "NORMAL", "NEGATIVE"}, {"red photo.png", "other", "PNEUMONIA", "NOT A CHEST X-RAY"}}) {
+    for (const auto& [name, gate, disease, result] : {std::tuple{"bright.png", "X-Ray", "NORMAL", "NEGATIVE"},
+                                                      {"dark.jpg", "X-Ray", "PNEUMONIA", "POSITIVE"},
+                                                      {"IM0001", "X-Ray", "NORMAL", "NEGATIVE"},
+                                                      {"red photo.png", "other", "PNEUMONIA", "NOT A CHEST X-RAY"}}) {
         const auto& j = byName.at(name);
         EXPECT_EQ(j["status"], "ok") << name;
         EXPECT_EQ(j["gate"]["label"], gate) << name;
@@ -225,8 +226,8 @@ TEST_F(CliTest, ResumedShardedAndParallelRunsAreTheWholeRun) {
     const auto whole = runScreen("--json --jobs 1 " + q(dir_ / "batch"));
     ASSERT_EQ(whole.status, 0) << whole.err;
     EXPECT_EQ(runScreen("--json --jobs 3 " + q(dir_ / "batch")).out, whole.out);
-    EXPECT_NE(whole.err.find("15 analysed (8 positive, 6 negative, 1 not a chest X-ray), 0 refused"),
-              std::string::npos) << whole.err;
+    EXPECT_NE(whole.err.find("15 analysed (8 positive, 6 negative, 1 not a chest X-ray), 0 refused"), std::string::npos)
+        << whole.err;
 
     // Stopped after four rows, in the middle of writing the fifth.
     const auto file = dir_ / "run.jsonl";

@@ -17,9 +17,7 @@
 namespace orvix {
 namespace {
 
-std::filesystem::path pictures() {
-    return ORVIX_FORMAT_PICTURES;
-}
+std::filesystem::path pictures() { return ORVIX_FORMAT_PICTURES; }
 
 // "width height channels\n" then the rows, RGB order; returned as Orvix stores pictures (BGR or grey).
 cv::Mat readExpected(const std::filesystem::path& path) {
@@ -67,7 +65,8 @@ TEST(Formats, EachOfferedFormatDecodesToItsPixelsAndEveryCutIsRefusedOrWhole) {
                 continue;
             }
             // Exactly equal: rows the cut took would show as uninitialised memory.
-            EXPECT_TRUE(samePixels(decoded->pixels(), whole->pixels())) << "cut at " << length << " of " << bytes.size();
+            EXPECT_TRUE(samePixels(decoded->pixels(), whole->pixels()))
+                << "cut at " << length << " of " << bytes.size();
         }
         EXPECT_GT(refused, 0);
     }
@@ -101,7 +100,8 @@ TEST(Formats, Jpeg2000DicomGetsTheVerdictOfItsJpeg) {
     ASSERT_TRUE(created) << created.error().message;
     DiagnosisState state = created.value();
     setConsoleStream(nullptr);
-    const auto jpeg = importImage(ImporterOutcome::success(test::fixtures() / "pictures" / "chest-pneumonia-bacteria.jpeg"), state);
+    const auto jpeg =
+        importImage(ImporterOutcome::success(test::fixtures() / "pictures" / "chest-pneumonia-bacteria.jpeg"), state);
     const auto dicom = importImage(ImporterOutcome::success(pictures() / "j2k-chest.dcm"), state);
     setConsoleStream(&std::cout);
     ASSERT_EQ(dicom.status, ImportStatus::Analysed) << dicom.message;

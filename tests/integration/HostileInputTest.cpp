@@ -14,13 +14,12 @@
 namespace orvix {
 namespace {
 
-std::filesystem::path corpus() {
-    return ORVIX_HOSTILE_CORPUS;
-}
+std::filesystem::path corpus() { return ORVIX_HOSTILE_CORPUS; }
 
 std::string fromHex(const std::string& hex) {
     std::string out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
     return out;
 }
 

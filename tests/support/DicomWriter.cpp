@@ -50,10 +50,12 @@ void writeDicom(const std::filesystem::path& path, const DicomSpec& s) {
     }
     if (s.bitsAllocated == 8) {
         std::vector<Uint8> bytes(s.samples.begin(), s.samples.end());
-        check(ds->putAndInsertUint8Array(DCM_PixelData, bytes.data(), static_cast<unsigned long>(bytes.size())), "Pixels");
-    } else {
-        check(ds->putAndInsertUint16Array(DCM_PixelData, s.samples.data(), static_cast<unsigned long>(s.samples.size())),
+        check(ds->putAndInsertUint8Array(DCM_PixelData, bytes.data(), static_cast<unsigned long>(bytes.size())),
               "Pixels");
+    } else {
+        check(
+            ds->putAndInsertUint16Array(DCM_PixelData, s.samples.data(), static_cast<unsigned long>(s.samples.size())),
+            "Pixels");
     }
     E_TransferSyntax xfer = EXS_LittleEndianExplicit;
     if (s.rle) {

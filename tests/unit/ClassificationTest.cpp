@@ -22,10 +22,17 @@ private:
 };
 
 TEST(DescribeDouble, ShortestRoundTripWithTheExponentRule) {
-    const std::pair<double, const char*> cases[] = {
-        {0.0, "0.0"}, {100.0, "100.0"}, {0.9876543283462524 * 100, "98.76543283462524"}, {5e-05, "5e-05"},
-        {1.25e-05, "1.25e-05"}, {0.0001, "0.0001"}, {0.1 + 0.2, "0.30000000000000004"}, {1e-100, "1e-100"},
-        {1e16, "1e+16"}, {123456789012345.0, "123456789012345.0"}, {-2.5, "-2.5"}};
+    const std::pair<double, const char*> cases[] = {{0.0, "0.0"},
+                                                    {100.0, "100.0"},
+                                                    {0.9876543283462524 * 100, "98.76543283462524"},
+                                                    {5e-05, "5e-05"},
+                                                    {1.25e-05, "1.25e-05"},
+                                                    {0.0001, "0.0001"},
+                                                    {0.1 + 0.2, "0.30000000000000004"},
+                                                    {1e-100, "1e-100"},
+                                                    {1e16, "1e+16"},
+                                                    {123456789012345.0, "123456789012345.0"},
+                                                    {-2.5, "-2.5"}};
     for (const auto& [value, shown] : cases) EXPECT_EQ(describeDouble(value), shown);
     for (double v : {0.97 * 100, 1.0 / 3.0, 6.02214076e-3, 99.99999999999999})
         EXPECT_EQ(std::stod(describeDouble(v)), v) << describeDouble(v);
@@ -57,8 +64,8 @@ TEST(ClassifyStages, GateRejectionStillRunsTheDiseaseStageAndPrintsTheBlock) {
     EXPECT_EQ(state.classificationLabel.get(), "PNEUMONIA");
     EXPECT_EQ(state.accuracy.get(), accuracy) << "the disease stage never writes accuracy";
     const auto& p = disease->classLabelProbs;
-    EXPECT_EQ(console.text(), "==================\n[\"NORMAL\": " + describeDouble(p.at("NORMAL")) + ", \"PNEUMONIA\": " +
-                                  describeDouble(p.at("PNEUMONIA")) +
+    EXPECT_EQ(console.text(), "==================\n[\"NORMAL\": " + describeDouble(p.at("NORMAL")) +
+                                  ", \"PNEUMONIA\": " + describeDouble(p.at("PNEUMONIA")) +
                                   "]\n[\"classLabel\", \"classLabelProbs\"]\nPNEUMONIA\n==================\n");
 }
 

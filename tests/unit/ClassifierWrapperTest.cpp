@@ -20,7 +20,8 @@ public:
     std::optional<FeatureValue> featureValueForName(const std::string& name) const override {
         ++asked[name];
         if (name == "classLabel") return FeatureValue::featureValueWithString("X-Ray");
-        if (name == "classLabelProbs") return FeatureValue::featureValueWithDictionary({{"X-Ray", 0.75}, {"other", 0.25}});
+        if (name == "classLabelProbs")
+            return FeatureValue::featureValueWithDictionary({{"X-Ray", 0.75}, {"other", 0.25}});
         return std::nullopt;
     }
     mutable std::map<std::string, int> asked;
@@ -62,14 +63,18 @@ TEST(ModelSearch, ASetModelDirectoryIsTheOnlyPlaceSearchedAndTheFirstMatchWins) 
     using Dirs = std::vector<std::filesystem::path>;
     const auto none = test::environment({});
     EXPECT_EQ(modelSearchDirectories(test::environment({{"ORVIX_MODEL_DIR", "/m"}}), "/opt/bin", "/usr/m"), Dirs{"/m"});
-    EXPECT_EQ(modelSearchDirectories(none, "/opt/bin", "/usr/m"), (Dirs{"/opt/bin/models", "/opt/share/orvix/models", "/usr/m"}));
+    EXPECT_EQ(modelSearchDirectories(none, "/opt/bin", "/usr/m"),
+              (Dirs{"/opt/bin/models", "/opt/share/orvix/models", "/usr/m"}));
     EXPECT_EQ(modelSearchDirectories(none, "", "/usr/m"), Dirs{"/usr/m"});
 
     test::TempDir a, b;
-    for (const auto& dir : {a / "XRayClassifier1.mlmodelc", b / "XRayClassifier1.mlmodelc", b / "SickClassifier1.mlmodelc"})
+    for (const auto& dir :
+         {a / "XRayClassifier1.mlmodelc", b / "XRayClassifier1.mlmodelc", b / "SickClassifier1.mlmodelc"})
         std::filesystem::create_directories(dir);
-    EXPECT_EQ(findResource("SickClassifier1", "mlmodelc", {a.path(), b.path()}).value(), b / "SickClassifier1.mlmodelc");
-    EXPECT_EQ(findResource("XRayClassifier1", "mlmodelc", {a.path(), b.path()}).value(), a / "XRayClassifier1.mlmodelc");
+    EXPECT_EQ(findResource("SickClassifier1", "mlmodelc", {a.path(), b.path()}).value(),
+              b / "SickClassifier1.mlmodelc");
+    EXPECT_EQ(findResource("XRayClassifier1", "mlmodelc", {a.path(), b.path()}).value(),
+              a / "XRayClassifier1.mlmodelc");
     EXPECT_EQ(findResource("Other", "mlmodelc", {a.path(), b.path()}).error().message,
               "model resource Other.mlmodelc not found; searched " + a.path().string() + ", " + b.path().string());
 }

@@ -17,8 +17,7 @@ std::vector<std::uint16_t> ramp(int width, int height, int lo, int hi, int frame
     std::vector<std::uint16_t> out;
     for (int f = 0; f < frames; ++f)
         for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                out.push_back(static_cast<std::uint16_t>(lo + (hi - lo) * x / (width - 1)));
+            for (int x = 0; x < width; ++x) out.push_back(static_cast<std::uint16_t>(lo + (hi - lo) * x / (width - 1)));
     return out;
 }
 
@@ -55,14 +54,19 @@ TEST_F(DicomTest, GreyLevelsFollowTheLookUpTables) {
     };
     const std::pair<double, double> identity{128.0, 256.0};
     const Case cases[] = {
-        {"8 bit, identity window", {.width = 256, .height = 4, .window = identity, .samples = ramp(256, 4, 0, 255)},
+        {"8 bit, identity window",
+         {.width = 256, .height = 4, .window = identity, .samples = ramp(256, 4, 0, 255)},
          {{0, 0, 0}, {1, 1, 0}, {77, 77, 0}, {128, 128, 0}, {254, 254, 0}, {255, 255, 0}}},
         {"MONOCHROME1 is inverted so bone is bright",
          {.width = 64, .height = 4, .photometric = "MONOCHROME1", .samples = ramp(64, 4, 0, 255)},
          {{0, 255, 4}, {63, 0, 4}}},
         // 40 per column: 0 far below the window, 1480 just below it, 2000 its centre, 2520 above it.
         {"12 bit through its window",
-         {.width = 101, .height = 2, .bitsAllocated = 16, .bitsStored = 12, .window = std::pair{2000.0, 1000.0},
+         {.width = 101,
+          .height = 2,
+          .bitsAllocated = 16,
+          .bitsStored = 12,
+          .window = std::pair{2000.0, 1000.0},
           .samples = ramp(101, 2, 0, 4000)},
          {{0, 0, 0}, {37, 0, 0}, {50, 128, 1}, {63, 255, 0}}},
         {"16 bit without a window uses min and max",
@@ -70,26 +74,49 @@ TEST_F(DicomTest, GreyLevelsFollowTheLookUpTables) {
          {{0, 0, 0}, {5, 128, 1}, {10, 255, 0}}},
         // Stored 0..1000 with slope 2, intercept -1000 gives -1000..1000; the window is in those units.
         {"modality LUT before the window",
-         {.width = 11, .height = 2, .bitsAllocated = 16, .bitsStored = 16, .window = std::pair{0.0, 2001.0},
-          .rescale = std::pair{2.0, -1000.0}, .samples = ramp(11, 2, 0, 1000)},
+         {.width = 11,
+          .height = 2,
+          .bitsAllocated = 16,
+          .bitsStored = 16,
+          .window = std::pair{0.0, 2001.0},
+          .rescale = std::pair{2.0, -1000.0},
+          .samples = ramp(11, 2, 0, 1000)},
          {{0, 0, 0}, {5, 128, 1}, {10, 255, 0}}},
         // 800 and 3200 lie outside the linear window 1000..3000; the sigmoid still grades them:
         // 255 / (1 + e^(-4 (x - c) / w)).
         {"linear window",
-         {.width = 101, .height = 2, .bitsAllocated = 16, .bitsStored = 12, .window = std::pair{2000.0, 2000.0},
+         {.width = 101,
+          .height = 2,
+          .bitsAllocated = 16,
+          .bitsStored = 12,
+          .window = std::pair{2000.0, 2000.0},
           .samples = ramp(101, 2, 0, 4000)},
          {{20, 0, 0}, {50, 128, 1}, {80, 255, 0}}},
         {"sigmoid VOI function",
-         {.width = 101, .height = 2, .bitsAllocated = 16, .bitsStored = 12, .window = std::pair{2000.0, 2000.0},
-          .voiLutFunction = "SIGMOID", .samples = ramp(101, 2, 0, 4000)},
+         {.width = 101,
+          .height = 2,
+          .bitsAllocated = 16,
+          .bitsStored = 12,
+          .window = std::pair{2000.0, 2000.0},
+          .voiLutFunction = "SIGMOID",
+          .samples = ramp(101, 2, 0, 4000)},
          {{20, 21, 2}, {50, 128, 2}, {80, 234, 2}}},
         // Inverted after the window: stored 0 is white, 65530 black.
         {"16 bit MONOCHROME1 through its window",
-         {.width = 11, .height = 2, .bitsAllocated = 16, .bitsStored = 16, .photometric = "MONOCHROME1",
-          .window = std::pair{32768.0, 65536.0}, .samples = ramp(11, 2, 0, 65530)},
+         {.width = 11,
+          .height = 2,
+          .bitsAllocated = 16,
+          .bitsStored = 16,
+          .photometric = "MONOCHROME1",
+          .window = std::pair{32768.0, 65536.0},
+          .samples = ramp(11, 2, 0, 65530)},
          {{0, 255, 0}, {5, 128, 1}, {10, 0, 0}}},
         {"multi-frame uses the first frame",
-         {.width = 8, .height = 8, .frames = 2, .window = identity, .samples = join(ramp(8, 8, 20, 20), ramp(8, 8, 230, 230))},
+         {.width = 8,
+          .height = 8,
+          .frames = 2,
+          .window = identity,
+          .samples = join(ramp(8, 8, 20, 20), ramp(8, 8, 230, 230))},
          {{4, 20, 0}}},
     };
     for (const auto& c : cases) {
@@ -111,8 +138,9 @@ TEST_F(DicomTest, GreyLevelsFollowTheLookUpTables) {
 
 TEST_F(DicomTest, FilesWithoutAPictureOrDamagedAreRefused) {
     test::writeDicomWithoutImage(dir_ / "report.dcm");
-    test::writeDicom(dir_ / "whole.dcm", {.width = 64, .height = 64, .bitsAllocated = 16, .bitsStored = 16,
-                                          .samples = ramp(64, 64, 0, 60000)});
+    test::writeDicom(
+        dir_ / "whole.dcm",
+        {.width = 64, .height = 64, .bitsAllocated = 16, .bitsStored = 16, .samples = ramp(64, 64, 0, 60000)});
     std::string garbled = test::readBytes(dir_ / "whole.dcm");
     for (std::size_t i = 132; i < 400; ++i) garbled[i] = static_cast<char>(i * 37);
     const std::pair<std::string, const char*> cases[] = {

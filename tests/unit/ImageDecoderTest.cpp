@@ -11,7 +11,7 @@ namespace {
 // to read, or a picture over the pixel limit: HostileInputTest.
 
 TEST(DecodeImage, TransparencyIsCompositedOnWhite) {
-    cv::Mat bgra(4, 4, CV_8UC4, cv::Scalar(0, 0, 0, 0));  // fully transparent black
+    cv::Mat bgra(4, 4, CV_8UC4, cv::Scalar(0, 0, 0, 0));   // fully transparent black
     bgra.at<cv::Vec4b>(0, 0) = cv::Vec4b(0, 0, 255, 255);  // one opaque red pixel
     auto image = decodeImage(test::encode(".png", bgra));
     ASSERT_TRUE(image);

@@ -65,7 +65,8 @@ TEST_F(ImportRunTest, WritesTheFieldsInOrderAndKeepsTheNameAsOnDisk) {
     EXPECT_EQ(state_.img.get().pixelWidth(), 64);
     EXPECT_EQ(state_.classificationLabel2.get(), "X-Ray");
     EXPECT_EQ(state_.classificationLabel.get(), "NORMAL");
-    EXPECT_EQ(state_.fullText.get().rfind("Tested File Name: Röntgen Aufnahme 1.png\nTested Disease: Pneumonia\n", 0), 0u);
+    EXPECT_EQ(state_.fullText.get().rfind("Tested File Name: Röntgen Aufnahme 1.png\nTested Disease: Pneumonia\n", 0),
+              0u);
     EXPECT_NE(state_.fullText.get().find("Test Result: NEGATIVE\nAccuracy: "), std::string::npos);
 
     const auto lines = consoleLines();
@@ -110,7 +111,8 @@ TEST_F(ImportRunTest, AStageThatFailsGivesNoLabelOfItsOwnForThisPicture) {
     const std::string diag = diagnostics_.str();
     EXPECT_EQ(std::count(diag.begin(), diag.end(), '\n'), 1);
     EXPECT_NE(diag.find("bright.png: not classified (XRayClassifier1: prediction gave no valid probabilities)"),
-              std::string::npos) << diag;
+              std::string::npos)
+        << diag;
 }
 
 TEST(FileUrl, PercentEncodesWhatAPathCannotHoldAndKeepsTheLastComponent) {

@@ -116,7 +116,8 @@ TEST(PixelBufferToTensor, BgrOrderSwapsTheRedAndBluePlanes) {
     ASSERT_TRUE(rgb && bgr);
     const long plane = 224 * 224;
     for (int c = 0; c < 3; ++c)
-        EXPECT_TRUE(std::equal(rgb->begin() + c * plane, rgb->begin() + (c + 1) * plane, bgr->begin() + (2 - c) * plane));
+        EXPECT_TRUE(
+            std::equal(rgb->begin() + c * plane, rgb->begin() + (c + 1) * plane, bgr->begin() + (2 - c) * plane));
     EXPECT_GT((*rgb)[0], (*rgb)[2 * plane]) << "red, the brightest, first";
 }
 

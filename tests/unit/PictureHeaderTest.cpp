@@ -60,7 +60,8 @@ TEST(ReadPictureSize, UnknownDamagedAndEmptyHeaders) {
         {"png cut inside the header", png},
         {"jpeg cut before the frame header", jpeg},
         {"pgm of zero pixels", bytes("P5\n# a comment\n0 12\n255\n")},
-        {"tiff header only, found by fuzzing", bytes(test::readBytes(test::fixtures() / "regressions" / "tiff-header-only.bin"))},
+        {"tiff header only, found by fuzzing",
+         bytes(test::readBytes(test::fixtures() / "regressions" / "tiff-header-only.bin"))},
     };
     for (const auto& [name, header] : refused) {
         SCOPED_TRACE(name);

@@ -111,7 +111,8 @@ TEST(SaveReport, ReadOnlyDirectoryFailsAndSaysWhy) {
         readOnly.emplace(dir / "docs", "ro,size=16k");
         if (!readOnly->mounted()) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
     } else {
-        std::filesystem::permissions(dir / "docs", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+        std::filesystem::permissions(dir / "docs",
+                                     std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     }
     DiagnosisState state = test::fixtureState();
     const Status saved = saveReport(state, dir / "docs");
@@ -159,8 +160,8 @@ TEST(DocumentsDirectory, XdgUserDirsThenHomeDocuments) {
     EXPECT_EQ(documentsDirectory(inHome), home / "Documents");
 
     test::writeBytes(config / "user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Papers\"\n");
-    EXPECT_EQ(documentsDirectory(test::environment({{"HOME", home.path().string()},
-                                                    {"XDG_CONFIG_HOME", config.path().string()}})),
+    EXPECT_EQ(documentsDirectory(
+                  test::environment({{"HOME", home.path().string()}, {"XDG_CONFIG_HOME", config.path().string()}})),
               home / "Papers");
 }
 

@@ -25,8 +25,8 @@ TEST(ComposeReport, EnglishReportByteForByte) {
 }
 
 TEST(ComposeReport, GermanDateButTheNumberKeepsItsPoint) {
-    const std::string report = composeReport("Röntgen 1.png", "X-Ray", "PNEUMONIA", 0.9876543283462524, kWhen, "de_DE",
-                                             "Europe/Berlin");
+    const std::string report =
+        composeReport("Röntgen 1.png", "X-Ray", "PNEUMONIA", 0.9876543283462524, kWhen, "de_DE", "Europe/Berlin");
     EXPECT_EQ(report,
               "Tested File Name: Röntgen 1.png\n"
               "Tested Disease: Pneumonia\n"
@@ -50,7 +50,8 @@ TEST(ComposeReport, OnlyAChestXRayGetsADiagnosisAndOnlyExactlyNormalIsNegative) 
         const std::string report = composeReport("a", c.gate, c.disease, 0.25, kWhen, "en_US", "UTC");
         EXPECT_NE(report.find(std::string("\nTest Result: ") + c.result + "\nAccuracy: 25.0%\nAdditional Info:"),
                   std::string::npos)
-            << c.gate << " / " << c.disease << ":\n" << report;
+            << c.gate << " / " << c.disease << ":\n"
+            << report;
     }
 }
 

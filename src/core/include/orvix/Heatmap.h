@@ -34,8 +34,7 @@ struct ActivationMap {
 
 // From class maps of shape labels x h x w (as ModelOutput gives them). Fails when the shape
 // does not match the metadata's labels or the label is not one of them.
-Result<ActivationMap> activationMap(const cv::Mat& classMaps, const ModelMetadata& metadata,
-                                    const std::string& label);
+Result<ActivationMap> activationMap(const cv::Mat& classMaps, const ModelMetadata& metadata, const std::string& label);
 
 // The colour scale runs over cell log-odds from -span to +span, evenly: cells range far
 // wider than the picture's own probability (a clear pneumonia has cells at +20), and a scale

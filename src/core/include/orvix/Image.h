@@ -3,9 +3,9 @@
 //
 // Pixels are 8 bits per sample, rows top-down: one grey channel for grey pictures
 // (most radiographs; a third of the work of colour in every later step), else BGR
-// (OpenCV's order). 16-bit samples are scaled to 8 bits, transparency composited on white. The size in points is the pixel size divided by the
-// image's scale (1 for everything the decoder makes). A default-constructed
-// Image has no bitmap and size zero: it stands for "no picture".
+// (OpenCV's order). 16-bit samples are scaled to 8 bits, transparency composited on white. The size in points is the
+// pixel size divided by the image's scale (1 for everything the decoder makes). A default-constructed Image has no
+// bitmap and size zero: it stands for "no picture".
 
 #include <opencv2/core/mat.hpp>
 

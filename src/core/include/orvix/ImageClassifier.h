@@ -70,8 +70,8 @@ public:
     const std::map<std::string, double>& classLabelProbs() const {
         if (!classLabelProbs_) {
             auto value = provider->featureValueForName(kClassLabelProbsFeature);
-            classLabelProbs_ = value ? value->dictionaryValue().value_or(FeatureValue::Dictionary{})
-                                     : FeatureValue::Dictionary{};
+            classLabelProbs_ =
+                value ? value->dictionaryValue().value_or(FeatureValue::Dictionary{}) : FeatureValue::Dictionary{};
         }
         return *classLabelProbs_;
     }

@@ -35,8 +35,8 @@ enum class ImportStatus { Analysed, ImporterFailed, Unreadable, Undecodable, Unc
 
 struct ImportResult {
     ImportStatus status = ImportStatus::ImporterFailed;
-    std::string message;               // the reason, for the non-analysed statuses
-    std::optional<StageResult> gate;     // what each stage said, when it ran
+    std::string message;              // the reason, for the non-analysed statuses
+    std::optional<StageResult> gate;  // what each stage said, when it ran
     std::optional<StageResult> disease;
 };
 

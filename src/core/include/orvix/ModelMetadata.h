@@ -54,16 +54,16 @@ struct ModelMetadata {
     std::array<double, 3> std{};
     OutputKind outputKind = OutputKind::Logits;
     double temperature = 1.0;
-    std::string outputTensor;       // the logits' output name; "" for the network's only output
-    std::string classMapsTensor;    // "" when the network gives no class maps
+    std::string outputTensor;     // the logits' output name; "" for the network's only output
+    std::string classMapsTensor;  // "" when the network gives no class maps
     std::vector<std::string> classLabels;
     DecisionKind decision = DecisionKind::Argmax;
-    std::string decisionLabel;      // threshold rule only
-    double threshold = 0.5;         // threshold rule only
-    std::string otherwiseLabel;     // threshold rule only
+    std::string decisionLabel;                        // threshold rule only
+    double threshold = 0.5;                           // threshold rule only
+    std::string otherwiseLabel;                       // threshold rule only
     std::optional<std::array<double, 2>> borderline;  // threshold rule only: [low, high]
-    std::string sha256;             // lower-case hex
-    std::string provenanceText;     // provenance as JSON text, for About boxes and reports of the model
+    std::string sha256;                               // lower-case hex
+    std::string provenanceText;  // provenance as JSON text, for About boxes and reports of the model
 
     // Whether a probability of the threshold's label lies in the borderline band (never without one).
     bool isBorderline(double probability) const {

@@ -28,8 +28,7 @@ std::string localeId(const EnvironmentLookup& environment);
 std::string currentLocaleId();  // of this process
 
 // Medium date + short time. timeZoneId "" uses the system default zone.
-std::string formatReportDate(Clock::time_point when, const std::string& localeId,
-                             const std::string& timeZoneId = "");
+std::string formatReportDate(Clock::time_point when, const std::string& localeId, const std::string& timeZoneId = "");
 
 // "NEGATIVE", "POSITIVE" or "NOT A CHEST X-RAY", as above; the batch tool's result too.
 std::string testResult(const std::string& gateLabel, const std::string& classificationLabel);
