@@ -8,7 +8,7 @@ packages=(
   libturbojpeg0-dev libpng-dev libopenjp2-7-dev
   libgtest-dev libbenchmark-dev
   python3 python3-numpy python3-torch python3-torchvision python3-opencv python3-onnx python3-matplotlib python3-pil python3-pydicom
-  clang libclang-rt-14-dev strace time libjpeg-turbo-progs poppler-utils
+  clang clang-format libclang-rt-14-dev strace time libjpeg-turbo-progs poppler-utils
   dpkg-dev groff man-db lintian desktop-file-utils appstream
 )
 
