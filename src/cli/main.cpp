@@ -55,11 +55,7 @@ std::string csvField(const std::string& s) {
     return out + "\"";
 }
 
-double probabilityOf(const std::optional<StageResult>& stage) {
-    if (!stage) return 0.0;
-    auto it = stage->classLabelProbs.find(stage->classLabel);
-    return it == stage->classLabelProbs.end() ? 0.0 : it->second;
-}
+double probabilityOf(const std::optional<StageResult>& stage) { return stage ? stage->labelProbability() : 0.0; }
 
 // A line (or part) for standard error. The decoder points std::cerr elsewhere for a moment
 // while it decodes on a worker, under the console mutex; what is told here takes it too, so

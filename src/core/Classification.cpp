@@ -39,12 +39,10 @@ Result<StageResult> classifyPneumonia(DiagnosisState& state) {
 Result<StageResult> classifyXRay(DiagnosisState& state, const Result<PixelBuffer>& prepared) {
     auto output = predict(prepared, *state.model2);
     if (!output) return output.error();
-    const std::string& label = output->classLabel();
-    state.classificationLabel2 = label;
-    const auto& probs = output->classLabelProbs();
-    const auto it = probs.find(label);
-    state.accuracy = it == probs.end() ? 0.0 : it->second;
-    return StageResult{label, probs};
+    StageResult stage{output->classLabel(), output->classLabelProbs()};
+    state.classificationLabel2 = stage.classLabel;
+    state.accuracy = stage.labelProbability();
+    return stage;
 }
 
 Result<StageResult> classifyPneumonia(DiagnosisState& state, const Result<PixelBuffer>& prepared) {

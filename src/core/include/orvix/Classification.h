@@ -26,6 +26,12 @@ namespace orvix {
 struct StageResult {
     std::string classLabel;
     std::map<std::string, double> classLabelProbs;
+
+    // The probability of its own label (0.0 when the model gave none): the gate's is the accuracy.
+    double labelProbability() const {
+        const auto it = classLabelProbs.find(classLabel);
+        return it == classLabelProbs.end() ? 0.0 : it->second;
+    }
 };
 
 Result<StageResult> classifyXRay(DiagnosisState& state);
