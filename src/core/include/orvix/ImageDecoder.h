@@ -11,11 +11,9 @@
 //   - pictures of more than kMaxPixels pixels are refused from their header
 //     (PictureHeader.h), before the pixel data is allocated.
 
-#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <span>
-#include <string>
 #include <vector>
 
 #include "orvix/Image.h"
