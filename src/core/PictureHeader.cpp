@@ -234,11 +234,14 @@ const PictureFormatInfo& pictureFormat(PictureFormat format) {
     throw std::logic_error("picture format missing from the table");
 }
 
-std::vector<std::string> decodableExtensions() {
-    std::vector<std::string> out;
-    for (const auto& row : pictureFormats())
-        if (row.decoder != Decoder::None) out.insert(out.end(), row.extensions.begin(), row.extensions.end());
-    return out;
+const std::vector<std::string>& decodableExtensions() {
+    static const std::vector<std::string> extensions = [] {
+        std::vector<std::string> out;
+        for (const auto& row : pictureFormats())
+            if (row.decoder != Decoder::None) out.insert(out.end(), row.extensions.begin(), row.extensions.end());
+        return out;
+    }();
+    return extensions;
 }
 
 std::string decodableFormatsText() {

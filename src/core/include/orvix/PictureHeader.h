@@ -47,7 +47,7 @@ const std::vector<PictureFormatInfo>& pictureFormats();
 const PictureFormatInfo& pictureFormat(PictureFormat format);
 
 // The extensions of every format that is decoded, for file choosers and directory searches.
-std::vector<std::string> decodableExtensions();
+const std::vector<std::string>& decodableExtensions();
 
 // "PNG, JPEG, BMP, TIFF, WebP, PBM/PGM/PPM, JPEG 2000, and DICOM": the formats that are decoded.
 std::string decodableFormatsText();
