@@ -1,7 +1,5 @@
 #include "orvix/ImportRun.h"
 
-#include <optional>
-
 #include "orvix/Console.h"
 #include "orvix/FileUrl.h"
 #include "orvix/ImageDecoder.h"
@@ -37,10 +35,10 @@ ImportResult importImage(const ImporterOutcome& outcome, DiagnosisState& state, 
         state.fileName = lastPathComponent(url);
         state.img = std::move(picture);
         state.activationMap = ActivationMap{};  // the previous picture's
-        std::optional<Result<PixelBuffer>> shared;
-        if (preparation == Preparation::Shared) shared = preparePicture(state.img);
-        auto gate = shared ? classifyXRay(state, *shared) : classifyXRay(state);
-        auto disease = shared ? classifyPneumonia(state, *shared) : classifyPneumonia(state);
+        const Result<PixelBuffer> prepared = preparePicture(state.img);
+        auto gate = classifyXRay(state, prepared);
+        auto disease =
+            classifyPneumonia(state, preparation == Preparation::Shared ? prepared : preparePicture(state.img));
         state.fullText = composeReport(state.fileName, state.classificationLabel2, state.classificationLabel,
                                        state.accuracy, Clock::now());
         if (gate) result.gate = std::move(gate).value();

@@ -21,7 +21,7 @@ std::filesystem::path homeDirectory(const EnvironmentLookup& environment) {
 std::optional<std::filesystem::path> xdgDocuments(const std::filesystem::path& home,
                                                   const std::optional<std::string>& configHome) {
     const std::filesystem::path file =
-        (configHome && configHome->front() == '/' ? std::filesystem::path(*configHome) : home / ".config") /
+        (configHome && configHome->starts_with('/') ? std::filesystem::path(*configHome) : home / ".config") /
         "user-dirs.dirs";
     std::ifstream in(file);
     std::string line;
