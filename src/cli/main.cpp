@@ -171,6 +171,14 @@ private:
     std::map<std::filesystem::path, std::filesystem::path> written_;  // output -> its picture
 };
 
+// A picture to analyse, kept as text: the list of an archive's pictures is what grows with it,
+// and a std::filesystem::path keeps each of its components besides.
+struct Job {
+    std::string path, folder;
+
+    FoundPicture picture() const { return {path, folder}; }
+};
+
 // One picture's analysis, ready to be written out.
 struct Analysis {
     Row row;
@@ -209,7 +217,7 @@ Analysis analyse(const FoundPicture& picture, DiagnosisState& state, bool withHe
 // pictures are being analysed or waiting to be handed back, however many there are.
 class Pipeline {
 public:
-    Pipeline(const std::vector<FoundPicture>& files, std::vector<DiagnosisState>& states, bool heatmaps)
+    Pipeline(const std::vector<Job>& files, std::vector<DiagnosisState>& states, bool heatmaps)
         : files_(files), heatmaps_(heatmaps), slots_(4 * states.size()) {
         for (auto& state : states) threads_.emplace_back([this, &state] { work(state); });
     }
@@ -246,7 +254,7 @@ private:
                 if (stopping_ || claimed_ >= files_.size()) return;
                 i = claimed_++;
             }
-            Analysis a = analyse(files_[i], state, heatmaps_);
+            Analysis a = analyse(files_[i].picture(), state, heatmaps_);
             {
                 const std::lock_guard lock(mutex_);
                 slots_[i % slots_.size()] = std::move(a);
@@ -255,7 +263,7 @@ private:
         }
     }
 
-    const std::vector<FoundPicture>& files_;
+    const std::vector<Job>& files_;
     const bool heatmaps_;
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -419,19 +427,20 @@ int main(int argc, char** argv) {
         resume.emplace(std::move(opened).value());
     }
 
-    auto [found, searchErrors] = collectPictures(options.paths);
     int exitCode = 0;
-    for (const auto& error : searchErrors) {
-        std::cerr << "orvix-screen: " << error.text() << '\n';
-        exitCode = 1;
-    }
     Summary summary;
-    std::vector<FoundPicture> files;
-    for (auto& picture : found) {
-        if (options.shard && !cli::inShard(picture.folder / picture.path.filename(), *options.shard)) continue;
-        if (resume && resume->answered(picture.path)) ++summary.skipped;
-        else files.push_back(std::move(picture));
-    }
+    std::vector<Job> files;
+    searchPictures(
+        options.paths,
+        [&](FoundPicture picture) {
+            if (options.shard && !cli::inShard(picture.folder / picture.path.filename(), *options.shard)) return;
+            if (resume && resume->answered(picture.path)) ++summary.skipped;
+            else files.push_back({picture.path.native(), picture.folder.native()});
+        },
+        [&](const SearchError& error) {
+            std::cerr << "orvix-screen: " << error.text() << '\n';
+            exitCode = 1;
+        });
     if (options.format == OutputFormat::Csv)
         std::cout << "path,fileName,status,gateLabel,gateProbability,diseaseLabel,diseaseProbability,result,"
                      "isChestXRay,accuracy\n";
@@ -441,13 +450,14 @@ int main(int argc, char** argv) {
         const Analysis analysis = pipeline.next();
         const Row& row = analysis.row;
         if (row.result.status == ImportStatus::Analysed) {
-            if (reports && !reports->write(files[i], reportFileName(analysis.fileName), analysis.report)) exitCode = 1;
+            if (reports && !reports->write(files[i].picture(), reportFileName(analysis.fileName), analysis.report))
+                exitCode = 1;
             if (analysis.heatmapFailed) {
                 Tell() << "orvix-screen: " << row.path.string() << ": the heatmap could not be encoded\n";
                 exitCode = 1;
             }
             if (heatmaps && analysis.heatmapPng &&
-                !heatmaps->write(files[i], "heatmap_" + analysis.fileName + ".png", *analysis.heatmapPng))
+                !heatmaps->write(files[i].picture(), "heatmap_" + analysis.fileName + ".png", *analysis.heatmapPng))
                 exitCode = 1;
         } else {
             Tell() << "orvix-screen: " << row.result.message << '\n';

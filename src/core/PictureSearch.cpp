@@ -19,36 +19,63 @@ bool hasPictureExtension(const std::filesystem::path& path) {
     return std::find(known.begin(), known.end(), ext) != known.end();
 }
 
-// Adds the picture files of dir and of its subdirectories, each entry's name in order.
-void searchDirectory(const std::filesystem::path& dir, const std::filesystem::path& folder, CollectedPictures& out) {
+struct Visitors {
+    const std::function<void(FoundPicture)>& onPicture;
+    const std::function<void(SearchError)>& onError;
+};
+
+// A directory entry by its name alone: a full path per entry costs about ten times as much.
+struct Entry {
+    std::string name;
+    std::filesystem::file_type type;  // of the entry itself, not of what a link points to
+
+    bool operator<(const Entry& other) const { return name < other.name; }
+};
+
+// Hands over the picture files of dir and of its subdirectories, each entry's name in order.
+void searchDirectory(const std::filesystem::path& dir, const std::filesystem::path& folder, const Visitors& visit) {
     std::error_code ec;
-    std::vector<std::filesystem::directory_entry> entries;
-    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
-        entries.push_back(*it);
-    if (ec) out.errors.push_back({dir, ec.message()});
+    std::vector<Entry> entries;
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code typeEc;
+        entries.push_back({it->path().filename().native(), it->symlink_status(typeEc).type()});
+    }
+    if (ec) visit.onError({dir, ec.message()});
     std::sort(entries.begin(), entries.end());
     for (const auto& entry : entries) {
+        std::filesystem::path path = dir / entry.name;
         std::error_code typeEc;
-        const auto& path = entry.path();
-        if (entry.is_directory(typeEc) && !entry.is_symlink(typeEc)) {
-            searchDirectory(path, folder / path.filename(), out);
-        } else if (entry.is_regular_file(typeEc) &&
+        // Links to files are followed, links to directories are not.
+        const auto type = entry.type == std::filesystem::file_type::symlink
+                              ? std::filesystem::status(path, typeEc).type()
+                              : entry.type;
+        if (entry.type == std::filesystem::file_type::directory) {
+            searchDirectory(path, folder / entry.name, visit);
+        } else if (type == std::filesystem::file_type::regular &&
                    // Picture extensions, and DICOM files, which often have none.
                    (hasPictureExtension(path) || (!path.has_extension() && isDicomFile(path)))) {
-            out.pictures.push_back({path, folder});
+            visit.onPicture({std::move(path), folder});
         }
     }
 }
 
 }  // namespace
 
-CollectedPictures collectPictures(const std::vector<std::filesystem::path>& paths) {
-    CollectedPictures collected;
+void searchPictures(const std::vector<std::filesystem::path>& paths, const std::function<void(FoundPicture)>& onPicture,
+                    const std::function<void(SearchError)>& onError) {
+    const Visitors visit{onPicture, onError};
     for (const auto& path : paths) {
         std::error_code ec;
-        if (std::filesystem::is_directory(path, ec)) searchDirectory(path, {}, collected);
-        else collected.pictures.push_back({path, {}});
+        if (std::filesystem::is_directory(path, ec)) searchDirectory(path, {}, visit);
+        else onPicture({path, {}});
     }
+}
+
+CollectedPictures collectPictures(const std::vector<std::filesystem::path>& paths) {
+    CollectedPictures collected;
+    searchPictures(
+        paths, [&](FoundPicture picture) { collected.pictures.push_back(std::move(picture)); },
+        [&](SearchError error) { collected.errors.push_back(std::move(error)); });
     return collected;
 }
 

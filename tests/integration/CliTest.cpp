@@ -84,16 +84,25 @@ TEST_F(CliTest, JsonLinesForADirectoryTreeWithDicomFilesWithoutExtension) {
     spec.samples.assign(256, 230);
     test::writeDicom(dir_ / "batch" / "sub" / "IM0001", spec);
     test::writeBytes(dir_ / "batch" / "sub" / "NOTES", "no extension and no DICOM: skipped");
+    // A link to a picture is analysed; a link to a folder is not followed (here it would never end).
+    std::filesystem::create_symlink("../bright.png", dir_ / "batch" / "sub" / "link.png");
+    std::filesystem::create_directory_symlink("..", dir_ / "batch" / "sub" / "loop");
     auto run = runScreen("--json " + q(dir_ / "batch"));
     ASSERT_EQ(run.status, 0) << run.err;
     const auto lines = jsonLines(run.out);
-    ASSERT_EQ(lines.size(), 4u) << run.out;
+    std::vector<std::string> order;
     std::map<std::string, nlohmann::json> byName;
-    for (const auto& j : lines) byName[j.at("fileName").get<std::string>()] = j;
+    for (const auto& j : lines) {
+        order.push_back(j.at("fileName").get<std::string>());
+        byName[order.back()] = j;
+    }
+    // Each folder's entries by name, byte by byte, before the next folder's.
+    EXPECT_EQ(order, (std::vector<std::string>{"bright.png", "IM0001", "dark.jpg", "link.png", "red photo.png"}));
 
     for (const auto& [name, gate, disease, result] : {std::tuple{"bright.png", "X-Ray", "NORMAL", "NEGATIVE"},
                                                       {"dark.jpg", "X-Ray", "PNEUMONIA", "POSITIVE"},
                                                       {"IM0001", "X-Ray", "NORMAL", "NEGATIVE"},
+                                                      {"link.png", "X-Ray", "NORMAL", "NEGATIVE"},
                                                       {"red photo.png", "other", "PNEUMONIA", "NOT A CHEST X-RAY"}}) {
         const auto& j = byName.at(name);
         EXPECT_EQ(j["status"], "ok") << name;

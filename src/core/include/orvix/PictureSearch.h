@@ -3,6 +3,7 @@
 // window's worklist analyse.
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,5 +35,11 @@ struct CollectedPictures {
 // goes on with the rest; a path that does not exist is kept so that it is reported as
 // unreadable.
 CollectedPictures collectPictures(const std::vector<std::filesystem::path>& paths);
+
+// The same search, handing each picture and each error over as it is found, in the same order.
+// It holds the names of one directory at a time, not the pictures found: an archive's list costs
+// only what the caller keeps of it.
+void searchPictures(const std::vector<std::filesystem::path>& paths, const std::function<void(FoundPicture)>& onPicture,
+                    const std::function<void(SearchError)>& onError);
 
 }  // namespace orvix
