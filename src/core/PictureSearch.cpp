@@ -19,11 +19,6 @@ bool hasPictureExtension(const std::filesystem::path& path) {
     return std::find(known.begin(), known.end(), ext) != known.end();
 }
 
-struct Visitors {
-    const std::function<void(FoundPicture)>& onPicture;
-    const std::function<void(SearchError)>& onError;
-};
-
 // A directory entry by its name alone: a full path per entry costs about ten times as much.
 struct Entry {
     std::string name;
@@ -33,14 +28,16 @@ struct Entry {
 };
 
 // Hands over the picture files of dir and of its subdirectories, each entry's name in order.
-void searchDirectory(const std::filesystem::path& dir, const std::filesystem::path& folder, const Visitors& visit) {
+void searchDirectory(const std::filesystem::path& dir, const std::filesystem::path& folder,
+                     const std::function<void(FoundPicture)>& onPicture,
+                     const std::function<void(SearchError)>& onError) {
     std::error_code ec;
     std::vector<Entry> entries;
     for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         std::error_code typeEc;
         entries.push_back({it->path().filename().native(), it->symlink_status(typeEc).type()});
     }
-    if (ec) visit.onError({dir, ec.message()});
+    if (ec) onError({dir, ec.message()});
     std::sort(entries.begin(), entries.end());
     for (const auto& entry : entries) {
         std::filesystem::path path = dir / entry.name;
@@ -50,11 +47,11 @@ void searchDirectory(const std::filesystem::path& dir, const std::filesystem::pa
                               ? std::filesystem::status(path, typeEc).type()
                               : entry.type;
         if (entry.type == std::filesystem::file_type::directory) {
-            searchDirectory(path, folder / entry.name, visit);
+            searchDirectory(path, folder / entry.name, onPicture, onError);
         } else if (type == std::filesystem::file_type::regular &&
                    // Picture extensions, and DICOM files, which often have none.
                    (hasPictureExtension(path) || (!path.has_extension() && isDicomFile(path)))) {
-            visit.onPicture({std::move(path), folder});
+            onPicture({std::move(path), folder});
         }
     }
 }
@@ -63,10 +60,9 @@ void searchDirectory(const std::filesystem::path& dir, const std::filesystem::pa
 
 void searchPictures(const std::vector<std::filesystem::path>& paths, const std::function<void(FoundPicture)>& onPicture,
                     const std::function<void(SearchError)>& onError) {
-    const Visitors visit{onPicture, onError};
     for (const auto& path : paths) {
         std::error_code ec;
-        if (std::filesystem::is_directory(path, ec)) searchDirectory(path, {}, visit);
+        if (std::filesystem::is_directory(path, ec)) searchDirectory(path, {}, onPicture, onError);
         else onPicture({path, {}});
     }
 }

@@ -37,8 +37,8 @@ struct CollectedPictures {
 CollectedPictures collectPictures(const std::vector<std::filesystem::path>& paths);
 
 // The same search, handing each picture and each error over as it is found, in the same order.
-// It holds the names of one directory at a time, not the pictures found: an archive's list costs
-// only what the caller keeps of it.
+// It holds only the names of the folders it is in at the moment, not the pictures found: an
+// archive's list costs only what the caller keeps of it.
 void searchPictures(const std::vector<std::filesystem::path>& paths, const std::function<void(FoundPicture)>& onPicture,
                     const std::function<void(SearchError)>& onError);
 
