@@ -23,8 +23,7 @@ ROOT = Path(__file__).resolve().parent.parent
 
 def load(name):
     state = torch.load(ROOT / "training" / "checkpoints" / f"{name}.pt")
-    net = PlainNet(classes=len(state["labels"]), width=state["width"], input_norm=state.get("inputNorm", False))
-    net.load_state_dict(state["state_dict"])
+    net = PlainNet.from_checkpoint(state)
     meta = json.loads((ROOT / "models" / f"{name}.mlmodelc" / "metadata.json").read_text())
     return net.eval(), meta["classLabels"], meta["output"]["temperature"]
 

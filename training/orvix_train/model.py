@@ -10,6 +10,10 @@ logits: WithClassMaps exports them beside the logits.
 With input_norm, each picture is first brought to zero mean and unit variance per
 channel (InstanceNormalization, which OpenCV's importer runs): exposure, contrast and
 processing curves differ between hospitals far more than anatomy does.
+
+With input_pool k, the network first averages each k x k block of the 224 x 224 input (the same as an area
+resize to 224/k): the gate tells a chest film from anything else at 112 x 112 as well as at 224, for a quarter
+of the work. The input the app prepares stays 224 x 224 either way.
 """
 import torch.nn as nn
 import torch.nn.functional as F
@@ -20,9 +24,10 @@ def _cbr(cin, cout, stride):
 
 
 class PlainNet(nn.Module):
-    def __init__(self, classes=2, width=12, dropout=0.3, input_norm=False):
+    def __init__(self, classes=2, width=12, dropout=0.3, input_norm=False, input_pool=1):
         super().__init__()
         self.input_norm = nn.InstanceNorm2d(3, affine=False, eps=1e-3) if input_norm else nn.Identity()
+        self.input_pool = nn.AvgPool2d(input_pool) if input_pool > 1 else nn.Identity()
         layers = _cbr(3, width, 2)
         channels = width
         for mult in (2, 4, 8, 16):
@@ -33,14 +38,31 @@ class PlainNet(nn.Module):
         self.pool = nn.AdaptiveAvgPool2d(1)
         self.dropout = nn.Dropout(dropout)
         self.fc = nn.Linear(channels, classes)
+        self.width, self.has_input_norm, self.input_pool_size = width, input_norm, input_pool
+
+    def feature_map(self, x):
+        return self.features(self.input_pool(self.input_norm(x)))
 
     def forward(self, x):
-        x = self.pool(self.features(self.input_norm(x))).flatten(1)
+        x = self.pool(self.feature_map(x)).flatten(1)
         return self.fc(self.dropout(x))
+
+    def checkpoint(self, **extra):
+        """The weights and what rebuilds the network around them (from_checkpoint), with extra entries."""
+        return {"state_dict": self.state_dict(), "width": self.width, "inputNorm": self.has_input_norm,
+                "inputPool": self.input_pool_size, **extra}
+
+    @classmethod
+    def from_checkpoint(cls, state):
+        """The network saved by checkpoint(), in inference mode."""
+        net = cls(classes=len(state["labels"]), width=state["width"], input_norm=state.get("inputNorm", False),
+                  input_pool=state.get("inputPool", 1))
+        net.load_state_dict(state["state_dict"])
+        return net.eval()
 
 
 class WithClassMaps(nn.Module):
-    """(logits, classMaps) of a network made of input_norm, features, an average pool and one linear fc.
+    """(logits, classMaps) of a PlainNet: its feature map, an average pool and one linear fc.
 
     classMaps[:, k] is fc's row k and bias k applied at every cell of the feature map (a 1x1 convolution
     with fc's own weights), so its mean over the cells equals logits[:, k]. Dropout is left out: it is
@@ -53,7 +75,7 @@ class WithClassMaps(nn.Module):
 
     def forward(self, x):
         net = self.net
-        features = net.features(net.input_norm(x))
+        features = net.feature_map(x)
         logits = net.fc(net.pool(features).flatten(1))
         weight = net.fc.weight
         maps = F.conv2d(features, weight.reshape(*weight.shape, 1, 1), net.fc.bias)

@@ -24,6 +24,9 @@ TASKS = {
     "disease": ("SickClassifier1", ("NORMAL", "PNEUMONIA"), "PNEUMONIA", (0.95, 0.90)),
     "gate": ("XRayClassifier1", ("other", "X-Ray"), "X-Ray", (0.995, 0.995)),
 }
+# Each task's network around PlainNet's convolutions: the disease model normalises each picture's intensities (the
+# hospitals' exposures and processing differ); the gate looks at the picture averaged down to 112 x 112.
+ARCHITECTURE = {"disease": {"input_norm": True}, "gate": {"input_pool": 2}}
 # The disease model's floors per population: one threshold must serve children and adults alike.
 POPULATION_FLOORS = {"paediatric": (0.96, 0.90), "adult": (0.90, 0.85)}
 # Seeds of the shifted validation passes (augment.shifted_batch), each over every validation picture.
@@ -267,15 +270,14 @@ def trained_network(task, args, dataset, sample_weights, config, log):
     if task == "gate" and args.calibrate_only:
         checkpoint = checkpoint_path(args, name)
         state = torch.load(checkpoint)
-        net = PlainNet(classes=len(labels_out), width=state["width"], input_norm=state.get("inputNorm", False))
-        net.load_state_dict(state["state_dict"])
+        net = PlainNet.from_checkpoint(state)
         # Checkpoints from before they recorded it: the training figures of the resource being recalibrated.
         before = json.loads((Path(args.models) / f"{name}.mlmodelc" / "metadata.json").read_text())["provenance"]
         log(f"calibrating the trained gate in {checkpoint}")
         return net, TrainingRecord(state.get("epochs", before.get("epochs", 0)), config.samples_per_epoch,
                                    state.get("trainSeconds", before.get("trainSeconds", 0)))
     torch.manual_seed(args.seed)
-    net = PlainNet(classes=len(labels_out), width=args.width, input_norm=task == "disease")
+    net = PlainNet(classes=len(labels_out), width=args.width, **ARCHITECTURE[task])
     t0 = time.time()
     train(net, dataset.images[dataset.train], dataset.labels[dataset.train], sample_weights, config, log)
     return net, TrainingRecord(config.epochs, config.samples_per_epoch, time.time() - t0)
@@ -384,12 +386,19 @@ def decision_rule(task, val, point):
     return decision, band_provenance
 
 
+def architecture(net):
+    """The network in words, for the resource's provenance."""
+    pooled = (f" on the input averaged down to {preprocess.SIDE // net.input_pool_size} x "
+              f"{preprocess.SIDE // net.input_pool_size}" if net.input_pool_size > 1 else "")
+    return f"PlainNet width {net.width}{pooled}, {sum(p.numel() for p in net.parameters())} parameters"
+
+
 def model_provenance(task, args, net, record, result):
     """The provenance the exported resource carries: how it was trained and its validation figures."""
     provenance = {
         "trainedBy": "Orvix training/orvix_train (python3 -m orvix_train.train)",
         "date": datetime.date.today().isoformat(),
-        "architecture": f"PlainNet width {args.width}, {sum(p.numel() for p in net.parameters())} parameters",
+        "architecture": architecture(net),
         "data": "shared/data: Kermany et al. 2018 paediatric chest X-rays (CC BY 4.0)" +
                 ("; gate/xray adult chest X-rays; gate/other 24 categories; generated hard negatives"
                  if task == "gate" else "; NIH ChestX-ray14 adult sample (cxr-adult)"),
@@ -421,8 +430,7 @@ def save_checkpoint(task, args, net, record):
         return
     name, labels_out, _, _ = TASKS[task]
     Path(args.checkpoints).mkdir(parents=True, exist_ok=True)
-    torch.save({"state_dict": net.state_dict(), "width": args.width, "labels": list(labels_out),
-                "inputNorm": task == "disease", "epochs": record.epochs, "trainSeconds": round(record.seconds)},
+    torch.save(net.checkpoint(labels=list(labels_out), epochs=record.epochs, trainSeconds=round(record.seconds)),
                checkpoint_path(args, name))
 
 
@@ -483,9 +491,7 @@ def export_only(task, args, log):
     pictures (clean and shifted, as in run) and added to its decision, its provenance and its results."""
     name, labels_out, positive, _ = TASKS[task]
     pos_index = labels_out.index(positive)
-    state = torch.load(Path(args.checkpoints) / f"{name}.pt")
-    net = PlainNet(classes=len(labels_out), width=state["width"], input_norm=state.get("inputNorm", False))
-    net.load_state_dict(state["state_dict"])
+    net = PlainNet.from_checkpoint(torch.load(Path(args.checkpoints) / f"{name}.pt"))
     meta = json.loads((Path(args.models) / f"{name}.mlmodelc" / "metadata.json").read_text())
     temperature, decision, provenance = meta["output"]["temperature"], meta["decision"], meta["provenance"]
     records = (data.disease_records if task == "disease" else data.gate_records)(args.data, args.val_fraction,

@@ -118,7 +118,8 @@ class ExportToApp(unittest.TestCase):
     def test_tiny_trained_model_exports_and_opencv_and_the_app_agree_with_pytorch(self):
         images, _ = synth.generate(12, seed=3)
         torch.manual_seed(0)
-        sick, gate = PlainNet(width=4, input_norm=True), PlainNet(width=4)  # the gate: no input_norm hides the scaling
+        # As shipped: the gate pools its input and has no input_norm (which would hide the scaling).
+        sick, gate = PlainNet(width=4, input_norm=True), PlainNet(width=4, input_pool=2)
         train(sick, images, np.arange(12) % 2, np.ones(12), TrainConfig(epochs=1, samples_per_epoch=8, seed=0, batch=4),
               log=lambda _: None)
         with tempfile.TemporaryDirectory() as tmp:
@@ -174,8 +175,7 @@ class ShippedModels(unittest.TestCase):
             if meta["provenance"].get("fixture"):
                 self.skipTest("the shipped models are still the fixtures")
             ckpt = torch.load(ROOT / "training" / "checkpoints" / f"{name}.pt")
-            net = PlainNet(classes=len(ckpt["labels"]), width=ckpt["width"], input_norm=ckpt.get("inputNorm", False))
-            net.load_state_dict(ckpt["state_dict"])
+            net = PlainNet.from_checkpoint(ckpt)
             with torch.no_grad():
                 logits, expected_maps = WithClassMaps(net.eval())(preprocess.normalise(unit))
             got = [[rows[q.name][stage]["probabilities"][label] for label in meta["classLabels"]] for q in pictures]
