@@ -2,7 +2,7 @@
 # Throughput and peak memory of orvix-screen over folders of 224 x 224 JPEGs (generated, grey, X-ray-like
 # smooth noise), for two folder sizes, so that the model load is counted once and memory growth shows; then,
 # in the same run, the plain PyTorch pipeline (bench/pytorch_pipeline.py) on the first PYTORCH_PICTURES
-# (default 300; 0 skips it) of the same files, and the ratio of the two rates.
+# (default 300; 0 skips it) of the same files, and the ratio of the rates at each size.
 #   [JOBS=N] [PYTORCH_PICTURES=N] bash bench/cli_throughput.sh [build-release/bin/orvix-screen] [100 2000]
 set -euo pipefail
 screen=${1:-build-release/bin/orvix-screen}
@@ -30,13 +30,14 @@ measure() {  # prints "seconds maxrss_kib"
   /usr/bin/time -f "%e %M" -o "$work/time" "$screen" --json ${JOBS:+--jobs "$JOBS"} "$1" > /dev/null 2>&1
   cat "$work/time"
 }
+rates=()
 read -r t1 m1 <<< "$(measure "$work/1")"
 echo "1 picture (model load + 1 analysis): ${t1} s, peak RSS ${m1} KiB"
 for n in "${sizes[@]}"; do
   read -r t m <<< "$(measure "$work/$n")"
   rate=$(awk -v n="$n" -v t="$t" -v t1="$t1" 'BEGIN { printf "%.0f", (n - 1) / (t - t1) }')
   echo "$n pictures: ${t} s, ${rate} pictures/s after the model load, peak RSS ${m} KiB"
-  [[ $n == "${sizes[0]}" ]] && first_rate=$rate
+  rates+=("$n:$rate")
 done
 
 pictures=${PYTORCH_PICTURES:-300}
@@ -46,5 +47,8 @@ if (( pictures > 0 )); then
          "$work/${sizes[0]}" 2>&1 >/dev/null | tail -1)
   echo "$line"
   torch_rate=$(sed -E 's/.* ([0-9.]+) pictures\/s.*/\1/' <<< "$line")
-  awk -v a="$first_rate" -v b="$torch_rate" 'BEGIN { printf "orvix-screen / PyTorch pipeline: %.1f times\n", a / b }'
+  for entry in "${rates[@]}"; do
+    awk -v n="${entry%%:*}" -v a="${entry#*:}" -v b="$torch_rate" \
+        'BEGIN { printf "orvix-screen (%d pictures) / PyTorch pipeline: %.1f times\n", n, a / b }'
+  done
 fi

@@ -393,8 +393,10 @@ int main(int argc, char** argv) {
     setDiagnosticStream(nullptr);
 
     // One set of models per worker; console lines come one picture at a time.
-    const unsigned jobs =
-        options.showConsole ? 1 : options.jobs.value_or(std::max(1u, std::thread::hardware_concurrency()));
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const unsigned jobs = options.showConsole ? 1 : options.jobs.value_or(cores);
+    // The workers share the cores: each prediction gets its share rather than all of them.
+    if (jobs > 1) setThreadsPerPrediction(static_cast<int>(std::max(1u, cores / jobs)));
     std::vector<DiagnosisState> states;
     for (unsigned j = 0; j < jobs; ++j) {
         auto created = DiagnosisState::create();

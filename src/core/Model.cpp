@@ -1,6 +1,7 @@
 #include "orvix/Model.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 
@@ -126,6 +127,8 @@ Result<Model> Model::load(const std::filesystem::path& resourceDirectory) {
                  std::move(network));
 }
 
+void setThreadsPerPrediction(int threads) { cv::setNumThreads(threads); }
+
 Result<std::vector<float>> pixelBufferToTensor(const PixelBuffer& source, const ModelMetadata& m) {
     if (source.formatType() != PixelBuffer::kFormat32ARGB) return Error{"pixel buffer is not in format 32"};
     if (source.width() != m.width || source.height() != m.height)
@@ -140,13 +143,15 @@ Result<std::vector<float>> pixelBufferToTensor(const PixelBuffer& source, const 
     const int offset[3] = {m.channelOrder == ModelMetadata::ChannelOrder::RGB ? 1 : 3, 2,
                            m.channelOrder == ModelMetadata::ChannelOrder::RGB ? 3 : 1};
     for (int c = 0; c < 3; ++c) {
-        // (byte * scale - mean) / std as one multiply-add per value.
+        // (byte * scale - mean) / std, as one multiply-add in double per byte value, looked up.
         const double gain = m.scale / m.std[static_cast<std::size_t>(c)];
         const double bias = -m.mean[static_cast<std::size_t>(c)] / m.std[static_cast<std::size_t>(c)];
+        std::array<float, 256> value;
+        for (int v = 0; v < 256; ++v) value[static_cast<std::size_t>(v)] = static_cast<float>(v * gain + bias);
         float* out = tensor.data() + static_cast<std::size_t>(c) * plane;
         for (int y = 0; y < m.height; ++y) {
-            const std::uint8_t* row = base + static_cast<std::size_t>(y) * buffer.bytesPerRow();
-            for (int x = 0; x < m.width; ++x) *out++ = static_cast<float>(row[x * 4 + offset[c]] * gain + bias);
+            const std::uint8_t* row = base + static_cast<std::size_t>(y) * buffer.bytesPerRow() + offset[c];
+            for (int x = 0; x < m.width; ++x) *out++ = value[row[x * 4]];
         }
     }
     buffer.unlockBaseAddress();

@@ -72,6 +72,12 @@ private:
     std::shared_ptr<Network> network_;
 };
 
+// How many threads one prediction may use (OpenCV's pool: process-wide, every Model). By default each
+// prediction spreads over all the cores; code that runs predictions on several threads of its own
+// (orvix-screen --jobs N) gives each its share, where splitting every layer over all the cores as well only
+// adds hand-overs between threads. The answers do not depend on it.
+void setThreadsPerPrediction(int threads);
+
 // The float tensor (N=1, C=3, H, W, planar) the network receives for a buffer,
 // as the metadata describes. Exposed for the parity check and the tests.
 Result<std::vector<float>> pixelBufferToTensor(const PixelBuffer& buffer, const ModelMetadata& metadata);
