@@ -25,7 +25,7 @@ def load(name):
     state = torch.load(ROOT / "training" / "checkpoints" / f"{name}.pt")
     net = PlainNet.from_checkpoint(state)
     meta = json.loads((ROOT / "models" / f"{name}.mlmodelc" / "metadata.json").read_text())
-    return net.eval(), meta["classLabels"], meta["output"]["temperature"]
+    return net, meta["classLabels"], meta["output"]["temperature"]
 
 
 def probability(model, x, label):
