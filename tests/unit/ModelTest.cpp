@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <opencv2/dnn.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "TestSupport.h"
+#include "orvix/ImageDecoder.h"
 #include "orvix/ImagePreparation.h"
 #include "orvix/Model.h"
 #include "orvix/ModelMetadata.h"
@@ -102,6 +105,79 @@ TEST(ModelLoad, RefusesDamagedOrMismatchedResources) {
     maps["output"]["classMaps"] = "nowhere";
     test::writeBytes(mapless / "metadata.json", maps.dump());
     EXPECT_FALSE(Model::load(mapless));
+}
+
+TEST(ModelLoad, TakesTheGreyPlaneOnlyWhereTheChannelsAreAlike) {
+    const std::filesystem::path shipped = ORVIX_SHIPPED_MODELS;
+    test::TempDir dir;
+    const auto apart = dir / "SickClassifier1.mlmodelc";  // the shipped network, one channel scaled apart
+    std::filesystem::copy(shipped / "SickClassifier1.mlmodelc", apart);
+    json meta = json::parse(test::readBytes(apart / "metadata.json"));
+    meta["input"]["mean"][2] = 0.6;
+    test::writeBytes(apart / "metadata.json", meta.dump());
+    const struct {
+        std::filesystem::path resource;
+        bool expected;
+    } cases[] = {
+        {shipped / "SickClassifier1.mlmodelc", true},
+        {shipped / "XRayClassifier1.mlmodelc", true},
+        {apart, false},
+        {test::fixtureModels() / "SickClassifier1.mlmodelc", false},  // no convolution at all
+    };
+    for (const auto& c : cases) {
+        auto model = Model::load(c.resource);
+        ASSERT_TRUE(model) << model.error().message;
+        EXPECT_EQ(model->takesGreyPlane(), c.expected) << c.resource;
+    }
+}
+
+// The one-plane copy against the network itself, run here by OpenCV on the three planes of the same
+// buffer: a grey film's answers agree to rounding, and a tinted copy of it still takes the three planes.
+TEST(ModelPrediction, GreyPicturesGiveTheThreePlaneAnswers) {
+    const std::filesystem::path shipped = ORVIX_SHIPPED_MODELS;
+    auto film = decodeImage(test::bytesOf(test::readBytes(test::fixtures() / "pictures" / "chest-normal-2mp.jpeg")));
+    ASSERT_TRUE(film);
+    ASSERT_EQ(film->pixels().channels(), 1);
+    cv::Mat tinted;
+    cv::cvtColor(film->pixels(), tinted, cv::COLOR_GRAY2BGR);
+    tinted += cv::Scalar(0, 0, 30);
+    const struct {
+        const char* name;
+        Image picture;
+        double tolerance;
+    } pictures[] = {{"grey film", *film, 1e-5}, {"tinted film", Image(tinted), 1e-9}};
+    for (const char* name : {"XRayClassifier1", "SickClassifier1"}) {
+        const auto resource = shipped / (std::string(name) + ".mlmodelc");
+        auto model = Model::load(resource);
+        ASSERT_TRUE(model && model->takesGreyPlane()) << name;
+        const ModelMetadata& m = model->metadata();
+        cv::dnn::Net reference = cv::dnn::readNetFromONNX((resource / "model.onnx").string());
+        std::vector<cv::String> outputs = {m.outputTensor};
+        if (!m.classMapsTensor.empty()) outputs.push_back(m.classMapsTensor);
+        for (const auto& p : pictures) {
+            SCOPED_TRACE(std::string(name) + ", " + p.name);
+            auto buffer = makePixelBuffer(*redrawImage(p.picture));
+            auto tensor = pixelBufferToTensor(*buffer, m);
+            ASSERT_TRUE(buffer && tensor);
+            const int shape[] = {1, 3, m.height, m.width};
+            reference.setInput(cv::Mat(4, shape, CV_32F, tensor->data()));
+            std::vector<cv::Mat> expected;
+            reference.forward(expected, outputs);
+            const float* logits = expected[0].ptr<float>();
+            const double other = std::exp((logits[0] - logits[1]) / m.temperature);
+
+            auto out = model->prediction(
+                DictionaryFeatureProvider({{m.inputName, FeatureValue::featureValueWithPixelBuffer(*buffer)}}),
+                PredictionOptions{});
+            ASSERT_TRUE(out) << out.error().message;
+            const auto probs = *(*out)->featureValueForName("classLabelProbs")->dictionaryValue();
+            EXPECT_NEAR(probs.at(m.classLabels[1]), 1.0 / (1.0 + other), p.tolerance);
+            if (expected.size() > 1) {
+                const cv::Mat& maps = dynamic_cast<const ModelOutput&>(**out).classMaps();
+                EXPECT_LE(cv::norm(maps.reshape(1, 1), expected[1].reshape(1, 1), cv::NORM_INF), 100 * p.tolerance);
+            }
+        }
+    }
 }
 
 // The scaling and the RGB planes are checked against PyTorch (training/tests, ExportToApp); a buffer of

@@ -2,6 +2,7 @@
 
 ctest runs them: ORVIX_SCREEN=build/bin/orvix-screen python3 -m unittest discover -s training/tests -t training
 """
+import copy
 import json
 import os
 import subprocess
@@ -135,8 +136,19 @@ class ExportToApp(unittest.TestCase):
                 export.write_resource(tmp, name, export.to_onnx_bytes(net.eval(), class_maps=net is sick), labels, 1.7,
                                       {"kind": "argmax"}, {"test": True})
             for i, (path, img) in enumerate(zip(paths, images)):
-                cv2.imwrite(str(path), cv2.resize(img, (300 + 40 * i, 260)))  # the app redraws them to 224 x 224
+                img = cv2.resize(img, (300 + 40 * i, 260))  # the app redraws them to 224 x 224
+                cv2.imwrite(str(path), cv2.cvtColor(img, cv2.COLOR_BGR2GRAY) if i == 2 else img)  # the last grey
             rows = screen_json(paths, tmp)
+            # A network that tells the channels apart before its first convolution: a grey picture must still
+            # take its three planes there (one plane answers alike only where nothing does).
+            apart = copy.deepcopy(sick)
+            apart.input_norm = torch.nn.InstanceNorm2d(3, affine=True, eps=1e-3)
+            with torch.no_grad():
+                apart.input_norm.weight.copy_(torch.tensor([1.0, 3.0, 0.5]))
+                apart.input_norm.bias.copy_(torch.tensor([0.0, 0.4, -0.3]))
+            export.write_resource(tmp, "XRayClassifier1", export.to_onnx_bytes(apart.eval()), ("other", "X-Ray"), 1.7,
+                                  {"kind": "argmax"}, {"test": True})
+            apart_rows = screen_json(paths, tmp)
             resource = tmp / "SickClassifier1.mlmodelc"
             out = json.loads((resource / "metadata.json").read_text())["output"]  # the maps declared under their name
             x = unit_pictures(paths)
@@ -147,9 +159,10 @@ class ExportToApp(unittest.TestCase):
         with torch.no_grad():
             features = sick.features(sick.input_norm(preprocess.normalise(x)))
             expected = torch.einsum("kc,nchw->nkhw", sick.fc.weight, features) + sick.fc.bias[None, :, None, None]
-            for net, stage, label in ((sick, "disease", "PNEUMONIA"), (gate, "gate", "X-Ray")):
+            for net, stage, label, answers in ((sick, "disease", "PNEUMONIA", rows), (gate, "gate", "X-Ray", rows),
+                                               (apart, "gate", "X-Ray", apart_rows)):
                 p = metrics.softmax(net(preprocess.normalise(x)).numpy(), 1.7)[:, 1]
-                np.testing.assert_allclose([rows[q.name][stage]["probabilities"][label] for q in paths], p,
+                np.testing.assert_allclose([answers[q.name][stage]["probabilities"][label] for q in paths], p,
                                            atol=PARITY_TOLERANCE, err_msg=stage)
         np.testing.assert_allclose(maps, expected.numpy(), atol=1e-4)  # the head at every cell
 

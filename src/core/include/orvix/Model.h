@@ -59,6 +59,12 @@ public:
     Result<std::shared_ptr<const FeatureProvider>> prediction(const FeatureProvider& input,
                                                               const PredictionOptions& options) const;
 
+    // Whether a grey picture (R = G = B in every pixel) is predicted from one plane, by a copy of the network
+    // whose first convolution sums the weights of its three input channels: the same answers within about
+    // 1e-6 of the logits, for less work. Set at load, where the metadata scales the channels alike and the
+    // copy answers a grey test pattern as the network does from three planes.
+    bool takesGreyPlane() const;
+
     const ModelMetadata& metadata() const { return *metadata_; }
     const std::filesystem::path& resourceDirectory() const { return directory_; }
 
