@@ -48,7 +48,7 @@ def main():
             x = preprocess.normalise(torch.from_numpy(unit.copy()))[None]
             print(f"{path}\t{probability(gate, x, 'X-Ray'):.6f}\t{probability(disease, x, 'PNEUMONIA'):.6f}")
     seconds = time.perf_counter() - start
-    print(f"pytorch pipeline: {len(files)} pictures in {seconds:.1f} s, {len(files) / seconds:.1f} pictures/s",
+    print(f"pytorch pipeline: {len(files)} pictures in {seconds:.2f} s, {len(files) / seconds:.1f} pictures/s",
           file=sys.stderr)
 
 
