@@ -122,7 +122,7 @@ TEST(ModelLoad, TakesTheGreyPlaneOnlyWhereTheChannelsAreAlike) {
         {shipped / "SickClassifier1.mlmodelc", true},
         {shipped / "XRayClassifier1.mlmodelc", true},
         {apart, false},
-        {test::fixtureModels() / "SickClassifier1.mlmodelc", false},  // no convolution at all
+        {test::fixtureModels() / "SickClassifier1.mlmodelc", false},  // its one convolution is the class-map head
     };
     for (const auto& c : cases) {
         auto model = Model::load(c.resource);
