@@ -65,6 +65,8 @@ def main(argv=None):
     fig, ax = plt.subplots(figsize=(4.5, 4.5), dpi=100)
     for group in sorted(set(disease["group"])):
         m = disease["group"] == group
+        if len(set(disease["y"][m])) < 2:  # normals only (another export's): no curve, its specificity is in the card
+            continue
         fpr, tpr = metrics.roc_points(disease["p"][m], disease["y"][m])
         ax.plot(fpr, tpr, lw=2, label=f"{group} (n {m.sum()}): AUC {metrics.auc(disease['p'][m], disease['y'][m]):.3f}")
     ax.plot([0, 1], [0, 1], ls="--", c="grey", lw=1)

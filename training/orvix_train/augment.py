@@ -150,6 +150,63 @@ def acquisition(x, g, p_frame=0.2, p_markers=0.3, p_lines=0.15, p_sharpen=0.25, 
     return out
 
 
+QUANTILE_LEVELS = 256
+
+
+def grey_quantiles(images):
+    """Each picture's grey-level quantile function (N x QUANTILE_LEVELS floats in [0, 255]): the references of
+    specify_histograms. images: uint8 N x H x W x 3."""
+    grid = np.linspace(0, 1, QUANTILE_LEVELS)
+    out = np.empty((len(images), QUANTILE_LEVELS), np.float32)
+    for i, img in enumerate(images):
+        counts = np.bincount(np.asarray(img[::2, ::2]).mean(axis=-1).round().astype(np.int64).ravel(), minlength=256)
+        cdf = np.cumsum(counts) / counts.sum()
+        out[i] = np.interp(grid, cdf, np.arange(256))
+    return out
+
+
+def specify_histograms(images, references, g, p=0.5):
+    """Random histogram specification: each picture, with probability p, gets the grey-level distribution of a
+    random reference (grey_quantiles of any training film, of any source and either label) through one monotone
+    curve, so that how a hospital's software mapped exposure to grey levels is no evidence of the label.
+    images: uint8 N x H x W x 3 (a copy is returned); the curve maps each level's mid-rank to the reference's
+    quantile there, so that equal levels stay equal."""
+    out = np.array(images, copy=True)
+    grid = np.linspace(0, 1, QUANTILE_LEVELS)
+    for i in range(len(out)):
+        if torch.rand(1, generator=g).item() >= p:
+            continue
+        ref = references[int(torch.randint(len(references), (1,), generator=g).item())]
+        grey = out[i].mean(axis=-1).round().astype(np.int64)
+        cdf = np.cumsum(np.bincount(grey.ravel(), minlength=256)) / grey.size
+        mid = (cdf + np.concatenate([[0.0], cdf[:-1]])) / 2
+        lut = np.interp(mid, grid, ref)
+        # The grey picture's change, added to every channel: a colour picture keeps its hues.
+        shift = lut[grey] - grey
+        out[i] = np.clip(out[i] + shift[..., None], 0, 255).round().astype(np.uint8)
+    return out
+
+
+def clahe(img, clip=2.5, tiles=8):
+    grey = cv2.cvtColor(img, cv2.COLOR_BGR2GRAY)
+    return cv2.cvtColor(cv2.createCLAHE(clipLimit=clip, tileGridSize=(tiles, tiles)).apply(grey), cv2.COLOR_GRAY2BGR)
+
+
+def wide_unsharp(img, sigma=12.0, amount=0.8):
+    blurred = cv2.GaussianBlur(img, (0, 0), sigma)
+    return cv2.addWeighted(img, 1 + amount, blurred, -amount, 0)
+
+
+# Processing shifts that no training augmentation applies (local contrast equalisation, edge enhancement at a
+# radius far beyond the training's unsharp masking): how far they move the probability is the model's
+# sensitivity to processing it was never shown. Each maps uint8 BGR 224 x 224 to the same.
+PROCESSING_SHIFTS = {
+    "clahe": clahe,
+    "wide-unsharp": wide_unsharp,
+    "clahe+wide-unsharp": lambda img: wide_unsharp(clahe(img)),
+}
+
+
 def train_batch(x, g, hflip=0.0, to_grey=0.0, hospital=False):
     """hospital: also the acquisition effects above (the disease model, which must generalise across sites)."""
     x = geometry(x, g, hflip=hflip)

@@ -55,15 +55,41 @@ def adult_patients(data_dir):
 
 # The adult set is small: a larger share of its patients validates, so that its figures mean something.
 ADULT_VALIDATION_FRACTION = 0.25
+# The NIH normals exported by another pipeline (cxr-adult-rsna) carry no patient ids; a share of them, split by
+# file, never trains: the cross-processing validation set.
+RSNA_VALIDATION_FRACTION = 0.3
+
+
+def reread_normals(data_dir):
+    """cxr-adult files labelled PNEUMONIA by NIH's text mining that radiologists read as normal."""
+    path = Path(data_dir) / "cxr-adult" / "rsna-reread.csv"
+    if not path.exists():
+        return set()
+    with open(path, newline="") as f:
+        return {row["file"] for row in csv.DictReader(f)
+                if row["nih_label"] == "PNEUMONIA" and row["rsna_reading"].lower().startswith("normal")}
+
+
+def rsna_normal_files(data_dir):
+    """Paths (below data_dir) of the radiologist-read normals exported by another pipeline."""
+    path = Path(data_dir) / "cxr-adult-rsna" / "labels.csv"
+    if not path.exists():
+        return []
+    with open(path, newline="") as f:
+        return [f"cxr-adult-rsna/{row['file']}" for row in csv.DictReader(f) if row["label"] == "NORMAL"]
 
 
 def disease_records(data_dir, fraction=0.15, seed=7):
     """(path, label index, is_validation, population) for the disease model; 0 NORMAL, 1 PNEUMONIA.
 
-    Populations: "paediatric" (Kermany et al., split by patient as before) and "adult" (NIH
-    ChestX-ray14 sample, split by NIH patient id with ADULT_VALIDATION_FRACTION).
+    Populations: "paediatric" (Kermany et al., split by patient as before), "adult" (NIH ChestX-ray14 sample,
+    split by NIH patient id with ADULT_VALIDATION_FRACTION) and "adult-rsna" (the same hospital's radiologist-read
+    normals through another export, split by file with RSNA_VALIDATION_FRACTION). The NIH PNEUMONIA films that
+    radiologists read as normal (reread_normals) are relabelled NORMAL: a radiologist's reading of the film
+    outweighs a label mined from the report's text.
     """
     patients = adult_patients(data_dir) if (Path(data_dir) / "cxr-adult" / "labels.csv").exists() else {}
+    reread = reread_normals(data_dir)
     out = []
     for row in read_manifest(data_dir):
         path = row["path"]
@@ -72,7 +98,11 @@ def disease_records(data_dir, fraction=0.15, seed=7):
             out.append((path, label, in_validation(patient_id(path), fraction, seed), "paediatric"))
         elif path.startswith("cxr-adult/"):
             key = patients.get(Path(path).name, path)
+            if path[len("cxr-adult/"):] in reread:
+                label = 0
             out.append((path, label, in_validation("adult:" + key, ADULT_VALIDATION_FRACTION, seed), "adult"))
+    for path in rsna_normal_files(data_dir):
+        out.append((path, 0, in_validation("rsna:" + Path(path).name, RSNA_VALIDATION_FRACTION, seed), "adult-rsna"))
     return out
 
 

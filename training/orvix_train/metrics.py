@@ -10,16 +10,9 @@ def auc(scores, labels):
     pos, neg = scores[labels == 1], scores[labels == 0]
     if len(pos) == 0 or len(neg) == 0:
         return float("nan")
-    order = np.argsort(np.concatenate([pos, neg]), kind="mergesort")
-    ranks = np.empty(len(order))
-    allscores = np.concatenate([pos, neg])[order]
-    i = 0
-    while i < len(order):  # average ranks over ties
-        j = i
-        while j + 1 < len(order) and allscores[j + 1] == allscores[i]:
-            j += 1
-        ranks[order[i:j + 1]] = (i + j) / 2 + 1
-        i = j + 1
+    # Average ranks over ties (1-based): a tie group's members share the mean of the ranks they span.
+    _, inverse, counts = np.unique(np.concatenate([pos, neg]), return_inverse=True, return_counts=True)
+    ranks = (np.cumsum(counts) - (counts - 1) / 2)[inverse]
     return float((ranks[:len(pos)].sum() - len(pos) * (len(pos) + 1) / 2) / (len(pos) * len(neg)))
 
 
@@ -37,6 +30,8 @@ def auc_ci(scores, labels, rounds=1000, seed=0):
     scores, labels = np.asarray(scores, float), np.asarray(labels, int)
     rng = np.random.default_rng(seed)
     pos, neg = np.flatnonzero(labels == 1), np.flatnonzero(labels == 0)
+    if len(pos) == 0 or len(neg) == 0:  # a group of one class (e.g. normals only) has no AUC
+        return None, None, None
     values = []
     for _ in range(rounds):  # stratified bootstrap keeps both classes present
         idx = np.concatenate([rng.choice(pos, len(pos)), rng.choice(neg, len(neg))])
@@ -69,15 +64,22 @@ def roc_points(prob_positive, labels):
     return np.array(fpr), np.array(tpr)
 
 
-def fit_temperature(logits, labels):
-    """Temperature that minimises the negative log-likelihood of softmax(logits / T) (golden-section on log T)."""
+def fit_temperature(logits, labels, groups=None):
+    """Temperature that minimises the negative log-likelihood of softmax(logits / T) (golden-section on log T).
+
+    With groups (a label per row), the worst group's mean negative log-likelihood is minimised instead: a
+    temperature that suits the pooled pictures can leave a small group badly over-confident. Each group's
+    NLL is convex in 1/T, so their maximum has one minimum and the search finds it."""
     logits, labels = np.asarray(logits, float), np.asarray(labels, int)
+    groups = np.zeros(len(labels)) if groups is None else np.asarray(groups)
+    masks = [groups == g for g in np.unique(groups)]
 
     def nll(log_t):
         z = logits / math.exp(log_t)
         z = z - z.max(axis=1, keepdims=True)
         logp = z - np.log(np.exp(z).sum(axis=1, keepdims=True))
-        return -logp[np.arange(len(labels)), labels].mean()
+        per = -logp[np.arange(len(labels)), labels]
+        return max(per[m].mean() for m in masks)
 
     lo, hi = math.log(0.05), math.log(20.0)
     ratio = (math.sqrt(5) - 1) / 2
@@ -122,8 +124,9 @@ def constrained_threshold(views):
     worst = np.full_like(grid, np.inf)
     for p, y, min_sens, min_spec in views:
         p, y = np.asarray(p, float), np.asarray(y, int)
-        sens = np.array([(p[y == 1] >= t).mean() for t in grid])
-        spec = np.array([(p[y == 0] < t).mean() for t in grid])
+        # A view of one class (normals only) holds only its own floor.
+        sens = np.array([(p[y == 1] >= t).mean() for t in grid]) if (y == 1).any() else np.full_like(grid, np.inf)
+        spec = np.array([(p[y == 0] < t).mean() for t in grid]) if (y == 0).any() else np.full_like(grid, np.inf)
         worst = np.minimum(worst, np.minimum(sens - min_sens, spec - min_spec))
     ok = worst >= 0
     if ok.any():

@@ -28,7 +28,9 @@ TASKS = {
 # hospitals' exposures and processing differ); the gate looks at the picture averaged down to 112 x 112.
 ARCHITECTURE = {"disease": {"input_norm": True}, "gate": {"input_pool": 2}}
 # The disease model's floors per population: one threshold must serve children and adults alike.
-POPULATION_FLOORS = {"paediatric": (0.96, 0.90), "adult": (0.90, 0.85)}
+# "adult-rsna" (normals only) holds only its specificity floor: the same hospital's healthy adults through another
+# export must be called NEGATIVE as often as NIH's own.
+POPULATION_FLOORS = {"paediatric": (0.96, 0.90), "adult": (0.90, 0.85), "adult-rsna": (0.0, 0.85)}
 # Seeds of the shifted validation passes (augment.shifted_batch), each over every validation picture.
 SHIFT_SEEDS = (1, 2)
 # Share of the unstable verdicts' probabilities that the disease model's borderline band holds.
@@ -75,7 +77,7 @@ def borderline(p_clean, p_shift, groups, threshold):
 
     per = {grp: {"n": int((groups == grp).sum()), "flips": int(flips[:, groups == grp].sum()),
                  "markedClean": marked(p_clean[groups == grp]), "markedShifted": marked(views[:, groups == grp])}
-           for grp in POPULATION_FLOORS}
+           for grp in POPULATION_FLOORS if (groups == grp).any()}
     per["all"] = {"n": len(p_clean), "flips": int(flips.sum()), "markedClean": marked(p_clean),
                   "markedShifted": marked(views)}
     return [lo, hi], {
@@ -114,13 +116,20 @@ class TrainConfig:
     hflip: float = 0.0  # probability of a horizontal flip (augment.train_batch)
     to_grey: float = 0.0  # probability of a greyscale picture
     hospital: bool = False  # the acquisition effects too (augment.acquisition)
+    histograms: float = 0.0  # probability of a random histogram specification (augment.specify_histograms)
+    consistency: float = 0.0  # weight of the loss that asks two processings of a film for the same answer
     batch: int = 32
     lr: float = 2e-3  # the one-cycle schedule's peak
 
 
 def train(net, images, labels, sample_weights, config, log):
-    """Trains net on images (uint8 N x 224 x 224 x 3 BGR) and their labels; logs each epoch's mean loss."""
+    """Trains net on images (uint8 N x 224 x 224 x 3 BGR) and their labels; logs each epoch's mean loss.
+
+    With config.histograms, pictures get the grey levels of random training films (augment.specify_histograms);
+    with config.consistency, each batch is seen twice, each time with its own histograms, and the symmetric
+    KL divergence between the two answers joins the loss."""
     torch.manual_seed(config.seed)
+    references = augment.grey_quantiles(images) if config.histograms else None
     g = torch.Generator().manual_seed(config.seed)
     opt = torch.optim.AdamW(net.parameters(), lr=config.lr, weight_decay=5e-4)
     steps = config.epochs * math.ceil(config.samples_per_epoch / config.batch)
@@ -134,9 +143,23 @@ def train(net, images, labels, sample_weights, config, log):
         total, t0 = 0.0, time.time()
         for i in range(0, len(order), config.batch):
             idx = np.sort(order[i:i + config.batch])
-            x = augment.train_batch(to_unit(images[idx]), g, hflip=config.hflip, to_grey=config.to_grey,
-                                    hospital=config.hospital)
-            loss = F.cross_entropy(net(preprocess.normalise(x)), labels[idx], weight=cw)
+
+            def view():
+                batch = images[idx]
+                if references is not None:
+                    batch = augment.specify_histograms(batch, references, g, config.histograms)
+                return augment.train_batch(to_unit(batch), g, hflip=config.hflip, to_grey=config.to_grey,
+                                           hospital=config.hospital)
+
+            logits = net(preprocess.normalise(view()))
+            loss = F.cross_entropy(logits, labels[idx], weight=cw)
+            if config.consistency:
+                other = net(preprocess.normalise(view()))
+                loss = (loss + F.cross_entropy(other, labels[idx], weight=cw)) / 2
+                a, b = F.log_softmax(logits, 1), F.log_softmax(other, 1)
+                kl = F.kl_div(a, b, log_target=True, reduction="batchmean") + \
+                    F.kl_div(b, a, log_target=True, reduction="batchmean")
+                loss = loss + config.consistency * kl / 2
             opt.zero_grad()
             loss.backward()
             opt.step()
@@ -164,7 +187,12 @@ def held_out_sources(net, args, temperature, pos_index, threshold):
 
 
 def _fmt(m):
-    return {k: (list(v) if isinstance(v, tuple) else v) for k, v in m.items()}
+    """A summary for JSON: tuples as lists, undefined figures (a rate of no pictures) as null."""
+    def value(v):
+        if isinstance(v, tuple):
+            return [value(x) for x in v]
+        return None if isinstance(v, float) and math.isnan(v) else v
+    return {k: value(v) for k, v in m.items()}
 
 
 @dataclass(frozen=True)
@@ -190,7 +218,8 @@ class TrainingRecord:
 @dataclass(frozen=True)
 class Validation:
     """The validation pictures' logits, clean, shifted (one pass per SHIFT_SEEDS) and for the gate degraded (two
-    passes), with the labels and groups of the clean pictures (y, groups) and of the two-pass views (y2, groups2)."""
+    passes), with the labels and groups of the clean pictures (y, groups) and of the two-pass views (y2, groups2);
+    for the disease model, the logits under each of augment.PROCESSING_SHIFTS (processed, by name)."""
     clean: np.ndarray
     shifted: np.ndarray
     degraded: np.ndarray | None
@@ -198,6 +227,7 @@ class Validation:
     groups: np.ndarray
     y2: np.ndarray
     groups2: np.ndarray
+    processed: dict
 
 
 @dataclass(frozen=True)
@@ -207,6 +237,7 @@ class OperatingPoint:
     p_clean: np.ndarray
     p_shift: np.ndarray
     p_degraded: np.ndarray | None
+    p_processed: dict
     threshold: float
     floors_met: bool
     worst_margin: float | None  # the disease model's; None for the gate
@@ -241,11 +272,14 @@ def training_plan(task, args, dataset, log):
     labels, groups = dataset.labels[dataset.train], dataset.groups[dataset.train]
     if task == "disease":
         # Every population x class cell drawn equally often: adults (few files) as often as children,
-        # NORMAL as often as PNEUMONIA; the loss is then unweighted.
+        # NORMAL as often as PNEUMONIA; the loss is then unweighted. The adult normals' draws are shared half and
+        # half between the two exports of the same hospital (NIH's own and the RSNA copy's), so that neither
+        # processing style alone means NORMAL.
         cells = [f"{grp}/{lab}" for grp, lab in zip(groups, labels)]
         sizes = {c: cells.count(c) for c in set(cells)}
         log(f"cells {sizes}")
-        sample_weights = np.array([1.0 / sizes[c] for c in cells])
+        shared = {"adult/0", "adult-rsna/0"} if "adult-rsna/0" in sizes else set()
+        sample_weights = np.array([(0.5 if c in shared else 1.0) / sizes[c] for c in cells])
         hflip, to_grey = 0.0, 0.0
     else:
         # Balanced classes by sampling; adult radiographs (a different domain, few files) drawn more often.
@@ -255,7 +289,9 @@ def training_plan(task, args, dataset, log):
         hflip, to_grey = 0.5, 0.3
     config = TrainConfig(epochs=args.epochs or (20 if task == "disease" else 14),
                          samples_per_epoch=args.samples_per_epoch or 6000, seed=args.seed, hflip=hflip,
-                         to_grey=to_grey, hospital=task == "disease")
+                         to_grey=to_grey, hospital=task == "disease",
+                         histograms=args.histograms if task == "disease" else 0.0,
+                         consistency=args.consistency if task == "disease" else 0.0)
     return sample_weights, config
 
 
@@ -264,16 +300,17 @@ def checkpoint_path(args, name):
 
 
 def trained_network(task, args, dataset, sample_weights, config, log):
-    """The task's network trained on the training pictures or, for the gate with --calibrate-only, the trained one
-    from its checkpoint; and its TrainingRecord."""
+    """The task's network trained on the training pictures or, with --calibrate-only, the trained one from its
+    checkpoint; and its TrainingRecord."""
     name, labels_out, _, _ = TASKS[task]
-    if task == "gate" and args.calibrate_only:
+    if args.calibrate_only:
         checkpoint = checkpoint_path(args, name)
         state = torch.load(checkpoint)
         net = PlainNet.from_checkpoint(state)
         # Checkpoints from before they recorded it: the training figures of the resource being recalibrated.
-        before = json.loads((Path(args.models) / f"{name}.mlmodelc" / "metadata.json").read_text())["provenance"]
-        log(f"calibrating the trained gate in {checkpoint}")
+        metadata = Path(args.models) / f"{name}.mlmodelc" / "metadata.json"
+        before = json.loads(metadata.read_text())["provenance"] if metadata.exists() else {}
+        log(f"calibrating the trained network in {checkpoint}")
         return net, TrainingRecord(state.get("epochs", before.get("epochs", 0)), config.samples_per_epoch,
                                    state.get("trainSeconds", before.get("trainSeconds", 0)))
     torch.manual_seed(args.seed)
@@ -287,11 +324,14 @@ def validation_views(task, net, dataset):
     """The validation pictures through net (see Validation)."""
     va = dataset.validation
     images, y, groups = dataset.images[va], dataset.labels[va], dataset.groups[va]
-    degraded = None
+    degraded, processed = None, {}
     if task == "gate":
         degraded = np.concatenate([predict_logits(net, images, augment.degraded_batch, seed=s) for s in (3, 4)])
+    else:
+        processed = {name: predict_logits(net, np.stack([shift(img) for img in np.asarray(images)]))
+                     for name, shift in augment.PROCESSING_SHIFTS.items()}
     return Validation(predict_logits(net, images), shifted_logits(net, images), degraded, y, groups,
-                      np.tile(y, len(SHIFT_SEEDS)), np.tile(groups, len(SHIFT_SEEDS)))
+                      np.tile(y, len(SHIFT_SEEDS)), np.tile(groups, len(SHIFT_SEEDS)), processed)
 
 
 def calibrate(task, val):
@@ -301,7 +341,10 @@ def calibrate(task, val):
         # Fitted on clean and deliberately degraded views together, its confidence falls where a
         # picture is doubtful.
         return metrics.fit_temperature(np.concatenate([val.clean, val.degraded]), np.concatenate([val.y, val.y2]))
-    return metrics.fit_temperature(val.clean, val.y)
+    # The disease model: the worst population's likelihood, clean or under a processing shift, decides.
+    views = [val.clean, *val.processed.values()]
+    groups = [f"{name}/{g}" for name in ["clean", *val.processed] for g in val.groups]
+    return metrics.fit_temperature(np.concatenate(views), np.tile(val.y, len(views)), np.array(groups))
 
 
 def choose_threshold(task, val, temperature):
@@ -314,19 +357,25 @@ def choose_threshold(task, val, temperature):
         return None if logits is None else metrics.softmax(logits, temperature)[:, pos_index]
 
     p_clean, p_shift = positive_probability(val.clean), positive_probability(val.shifted)
+    p_processed = {name: positive_probability(logits) for name, logits in val.processed.items()}
     if task == "disease":
+        # The worst group decides: every population, clean, shifted and under each processing shift.
         views = []
         for grp, (min_sens, min_spec) in POPULATION_FLOORS.items():
+            if not (val.groups == grp).any():
+                continue
             views += [(p_clean[val.groups == grp], val.y[val.groups == grp], min_sens, min_spec),
                       (p_shift[val.groups2 == grp], val.y2[val.groups2 == grp], min_sens, min_spec)]
+            views += [(p[val.groups == grp], val.y[val.groups == grp], min_sens, min_spec)
+                      for p in p_processed.values()]
         threshold, feasible, margin = metrics.constrained_threshold(views)
     else:
         threshold, feasible = metrics.operating_threshold([p_clean, p_shift], [val.y, val.y2], *floors)
         margin = None
         if not feasible:
             threshold = 0.5
-    return OperatingPoint(temperature, p_clean, p_shift, positive_probability(val.degraded), threshold, feasible,
-                          margin)
+    return OperatingPoint(temperature, p_clean, p_shift, positive_probability(val.degraded), p_processed, threshold,
+                          feasible, margin)
 
 
 def validation_results(task, args, net, dataset, val, point, record):
@@ -360,7 +409,8 @@ def validation_results(task, args, net, dataset, val, point, record):
                                                      threshold)),
                   "validationShifted": _fmt(metrics.summary(point.p_shift[val.groups2 == grp],
                                                             val.y2[val.groups2 == grp], threshold))}
-            for grp in POPULATION_FLOORS}
+            for grp in POPULATION_FLOORS if (val.groups == grp).any()}
+        result["processingShifts"] = processing_shift_figures(val, point)
         result["heldOutSources"] = held_out_sources(net, args, point.temperature, pos_index, threshold)
     if task == "gate":
         result["degradedValidation"] = _fmt(metrics.summary(point.p_degraded, val.y2, threshold))
@@ -372,6 +422,24 @@ def validation_results(task, args, net, dataset, val, point, record):
             per[grp] = {"n": int(m.sum()), "acceptedAsXRay": accepted, "rate": accepted / int(m.sum())}
         result["perCategory"] = per
     return result
+
+
+def processing_shift_figures(val, point):
+    """Per processing shift and population: how far the probability moves (mean and 95th percentile of |change|),
+    the share of verdicts that change, and the figures at the threshold under the shift."""
+    out = {}
+    for name, p in point.p_processed.items():
+        out[name] = {}
+        for grp in POPULATION_FLOORS:
+            m = val.groups == grp
+            if not m.any():
+                continue
+            moved = np.abs(p[m] - point.p_clean[m])
+            flips = (p[m] >= point.threshold) != (point.p_clean[m] >= point.threshold)
+            out[name][grp] = {"meanAbsChange": float(moved.mean()), "p95AbsChange": float(np.percentile(moved, 95)),
+                              "verdictsChanged": float(flips.mean()),
+                              "figures": _fmt(metrics.summary(p[m], val.y[m], point.threshold))}
+    return out
 
 
 def decision_rule(task, val, point):
@@ -401,7 +469,9 @@ def model_provenance(task, args, net, record, result):
         "architecture": architecture(net),
         "data": "shared/data: Kermany et al. 2018 paediatric chest X-rays (CC BY 4.0)" +
                 ("; gate/xray adult chest X-rays; gate/other 24 categories; generated hard negatives"
-                 if task == "gate" else "; NIH ChestX-ray14 adult sample (cxr-adult)"),
+                 if task == "gate" else "; NIH ChestX-ray14 adult sample (cxr-adult; PNEUMONIA films that radiologists "
+                                        "read as normal relabelled NORMAL); RSNA-read NIH normals through another "
+                                        "export (cxr-adult-rsna)"),
         "split": f"patient-level, {args.val_fraction:.0%} validation, seed {args.split_seed}" +
                  (f"; adults {data.ADULT_VALIDATION_FRACTION:.0%}" if task == "disease" else ""),
         "seed": args.seed,
@@ -418,7 +488,7 @@ def model_provenance(task, args, net, record, result):
     if task == "disease":
         provenance["validation"]["perPopulation"] = {
             grp: {k: result["perPopulation"][grp]["validation"][k] for k in ("n", "auc", "sensitivity", "specificity")}
-            for grp in POPULATION_FLOORS}
+            for grp in result["perPopulation"]}
         provenance["borderline"] = result["borderline"]
     return provenance
 
@@ -426,7 +496,7 @@ def model_provenance(task, args, net, record, result):
 def save_checkpoint(task, args, net, record):
     """The trained weights, for the parity test, --calibrate-only and --export-only; a recalibration leaves the
     checkpoint it loaded as it was."""
-    if not args.checkpoints or (task == "gate" and args.calibrate_only):
+    if not args.checkpoints or args.calibrate_only:
         return
     name, labels_out, _, _ = TASKS[task]
     Path(args.checkpoints).mkdir(parents=True, exist_ok=True)
@@ -462,6 +532,7 @@ def run(task, args, log):
     dataset = load_data(task, args, log)
     sample_weights, config = training_plan(task, args, dataset, log)
     net, record = trained_network(task, args, dataset, sample_weights, config, log)
+    save_checkpoint(task, args, net, record)
     val = validation_views(task, net, dataset)
     temperature = calibrate(task, val)
     point = choose_threshold(task, val, temperature)
@@ -475,7 +546,6 @@ def run(task, args, log):
         result["borderline"] = band
         log(f"borderline band {decision['borderline']}: {json.dumps(band['perPopulation'])}")
     provenance = model_provenance(task, args, net, record, result)
-    save_checkpoint(task, args, net, record)
     first = dataset.validation[:16]
     diffs, onnx_size = export_model(task, args, net, point.temperature, decision, provenance, dataset.images[first],
                                     val.clean[:16], log)
@@ -533,8 +603,12 @@ def main(argv=None):
     ap.add_argument("--split-seed", type=int, default=7)
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--threads", type=int, default=2)
+    ap.add_argument("--histograms", type=float, default=0.5,
+                    help="disease: probability of a random histogram specification of a training picture")
+    ap.add_argument("--consistency", type=float, default=0.0,
+                    help="disease: weight of the two-processings consistency loss (0: off; doubles the work)")
     ap.add_argument("--calibrate-only", action="store_true",
-                    help="gate: recalibrate the trained checkpoint instead of training it again")
+                    help="recalibrate, validate and export the trained checkpoint instead of training it again")
     ap.add_argument("--export-only", action="store_true",
                     help="export the trained checkpoint again with the shipped temperature, threshold and provenance "
                          "(the disease model's borderline band is measured anew)")

@@ -49,6 +49,28 @@ class PatientSplit(unittest.TestCase):
         self.assertEqual(len(sides), 300, "a patient on both sides of a split, or of the two models' splits")
         self.assertTrue(0.08 < sum(v for _, v in sides) / 300 < 0.22)
 
+    def test_radiologist_reads_relabel_and_the_other_export_is_its_own_group(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            root = Path(tmp)
+            (root / "cxr-adult").mkdir()
+            (root / "cxr-adult-rsna").mkdir()
+            (root / "cxr-adult" / "labels.csv").write_text("file,patient_id\n")
+            (root / "cxr-adult" / "rsna-reread.csv").write_text(
+                "file,nih_label,rsna_reading\nPNEUMONIA/nih_1.jpg,PNEUMONIA,Normal (RSNA radiologist read)\n"
+                "NORMAL/nih_3.jpg,NORMAL,Normal (RSNA radiologist read)\n")
+            (root / "cxr-adult-rsna" / "labels.csv").write_text(
+                "file,label\n" + "".join(f"NORMAL/rsna_{i}.jpg,NORMAL\n" for i in range(200)))
+            (root / "MANIFEST.csv").write_text("path,label\ncxr-adult/PNEUMONIA/nih_1.jpg,PNEUMONIA\n"
+                                               "cxr-adult/PNEUMONIA/nih_2.jpg,PNEUMONIA\n"
+                                               "cxr-adult/NORMAL/nih_3.jpg,NORMAL\n")
+            records = data.disease_records(tmp)
+        labels = {r[0]: r[1] for r in records}
+        self.assertEqual([labels[f"cxr-adult/{f}"] for f in ("PNEUMONIA/nih_1.jpg", "PNEUMONIA/nih_2.jpg",
+                                                             "NORMAL/nih_3.jpg")], [0, 1, 0])
+        rsna = [r for r in records if r[3] == "adult-rsna"]
+        self.assertEqual((len(rsna), {r[1] for r in rsna}), (200, {0}))
+        self.assertTrue(0.2 < np.mean([r[2] for r in rsna]) < 0.4)  # RSNA_VALIDATION_FRACTION of them validate
+
 
 class Figures(unittest.TestCase):
     def test_auc_ranks_and_ties(self):
@@ -66,6 +88,14 @@ class Figures(unittest.TestCase):
         true_logits = rng.normal(0, 2, (4000, 2))
         y = (rng.random(4000) < metrics.softmax(true_logits)[:, 1]).astype(int)
         self.assertAlmostEqual(metrics.fit_temperature(true_logits * 3.0, y), 3.0, delta=0.3)  # over-confident x3
+        # Beside a well-calibrated group, one whose logits are three times too large: the worst group's likelihood
+        # asks for more softening than the pooled one.
+        small = rng.normal(0, 2, (400, 2))
+        y_small = (rng.random(400) < metrics.softmax(small)[:, 1]).astype(int)
+        logits, labels = np.concatenate([true_logits, small * 3.0]), np.concatenate([y, y_small])
+        groups = np.repeat(["large", "small"], [4000, 400])
+        self.assertLess(metrics.fit_temperature(logits, labels), 1.5)
+        self.assertGreater(metrics.fit_temperature(logits, labels, groups), 2.0)
 
     def test_one_threshold_for_views_with_their_own_floors(self):
         children = (np.array([0.1, 0.2, 0.6, 0.9]), np.array([0, 0, 1, 1]), 1.0, 1.0)
@@ -74,7 +104,10 @@ class Figures(unittest.TestCase):
         # 0.5 < t <= 0.8 and t <= 0.4: one is missed at best, from 0.3 to 0.8 (middle 0.55). At 0.5: 0.3 to 0.6.
         for views, feasible, margin, lo, hi in (([children], True, 0.0, 0.375, 0.385),
                                                 ([children, (*adults, 1.0, 1.0)], False, -0.5, 0.54, 0.56),
-                                                ([children, (*adults, 0.5, 0.5)], True, 0.0, 0.44, 0.45)):
+                                                ([children, (*adults, 0.5, 0.5)], True, 0.0, 0.44, 0.45),
+                                                # Normals only: their specificity floor alone (t > 0.5), no NaN.
+                                                ([children, (np.array([0.3, 0.5]), np.array([0, 0]), 1.0, 1.0)],
+                                                 True, 0.0, 0.5, 0.6)):
             with self.subTest(views=len(views), feasible=feasible):
                 t, met, worst = metrics.constrained_threshold(views)
                 self.assertEqual((met, round(worst, 9)), (feasible, margin))
@@ -113,6 +146,20 @@ class Augmentation(unittest.TestCase):
                          augment.train_batch(x.clone(), g, hospital=True), augment.degraded_batch(x.clone(), g)])
         self.assertEqual(y.shape, (4, *x.shape))
         self.assertTrue(0.0 <= float(y.min()) and float(y.max()) <= 1.0)
+
+
+    def test_histogram_specification_gives_the_references_distribution_by_one_monotone_curve(self):
+        rng = np.random.default_rng(0)
+        dark = np.repeat(rng.integers(0, 100, (1, 64, 64, 1), dtype=np.uint8), 3, axis=-1)
+        bright = np.repeat((rng.beta(5, 2, (1, 64, 64, 1)) * 255).astype(np.uint8), 3, axis=-1)
+        refs = augment.grey_quantiles(bright)
+        out = augment.specify_histograms(dark, refs, torch.Generator().manual_seed(0), p=1.0)
+        np.testing.assert_allclose(np.percentile(out[0, ..., 0], [10, 50, 90]),
+                                   np.percentile(bright[0, ..., 0], [10, 50, 90]), atol=4)
+        order = np.argsort(dark[0, ..., 0].ravel(), kind="stable")
+        self.assertTrue((np.diff(out[0, ..., 0].ravel()[order].astype(int)) >= 0).all(), "not one monotone curve")
+        kept = augment.specify_histograms(dark, refs, torch.Generator().manual_seed(0), p=0.0)
+        np.testing.assert_array_equal(kept, dark)
 
 
 class ExportToApp(unittest.TestCase):
