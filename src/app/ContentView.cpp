@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include "ControlsArea.h"
+#include "DialogSettings.h"
 #include "ImagePanel.h"
 #include "LocalFile.h"
 #include "Palette.h"
@@ -49,6 +50,8 @@ ContentView::ContentView(DiagnosisState state, QWidget* parent)
       blankBox_(new QWidget(resultsColumn_)) {
     setObjectName("ContentView");
     setAcceptDrops(true);
+    // Before the first file dialog that this screen or its window opens.
+    keepDialogSettingsInMemory();
     sidebar_->setFixedWidth(kSidebarWidth);
     sidebar_->setObjectName("sidebar");
 
