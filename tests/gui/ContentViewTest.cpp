@@ -251,6 +251,9 @@ private slots:
         QString filter;
         test::onNextDialog<QFileDialog>([&filter, shown = QFile::decodeName(chosen.c_str())](QFileDialog* dialog) {
             filter = dialog->nameFilters().join(' ');
+            // "DICOM files (*)" lists every file already: no "All files" beside it.
+            QCOMPARE(dialog->nameFilters().size(), 2);
+            QCOMPARE(dialog->nameFilters().last(), QString("DICOM files (*)"));
             QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
             // Typed into the dialog's file name field, as a user would; done() rather than accept(),
             // which first waits for the directory model that loads asynchronously.
