@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include "ControlsArea.h"
+#include "DialogSettings.h"
 #include "ImagePanel.h"
 #include "LocalFile.h"
 #include "Palette.h"
@@ -49,6 +50,8 @@ ContentView::ContentView(DiagnosisState state, QWidget* parent)
       blankBox_(new QWidget(resultsColumn_)) {
     setObjectName("ContentView");
     setAcceptDrops(true);
+    // Before the first file dialog that this screen or its window opens.
+    keepDialogSettingsInMemory();
     sidebar_->setFixedWidth(kSidebarWidth);
     sidebar_->setObjectName("sidebar");
 
@@ -155,9 +158,9 @@ QStringList ContentView::importerNameFilters() {
     for (const auto& ext : decodableExtensions()) {
         patterns << "*." + QString::fromStdString(ext) << "*." + QString::fromStdString(ext).toUpper();
     }
-    // DICOM files often have no extension: the second filter offers every file, the decoder decides.
-    return {QStringLiteral("Images and DICOM (%1)").arg(patterns.join(' ')), QStringLiteral("DICOM files (*)"),
-            QStringLiteral("All files (*)")};
+    // DICOM files often have no extension: the second filter offers every file, the decoder decides
+    // (an "All files" filter would offer the same files again).
+    return {QStringLiteral("Images and DICOM (%1)").arg(patterns.join(' ')), QStringLiteral("DICOM files (*)")};
 }
 
 void ContentView::upload() { state_.toggleOpenFile(); }

@@ -73,8 +73,8 @@ public:
     ControlsArea* controls() const { return controls_; }
     QWidget* blankBox() const { return blankBox_; }
 
-    // The importer's name filters: every format the decoder reads, then all files (for DICOM
-    // without extension).
+    // The importer's name filters: every format the decoder reads, then "DICOM files (*)", which
+    // lists every file (DICOM files often have no extension; the decoder decides).
     static QStringList importerNameFilters();
     // Where the importer opens: the folder of the last picture chosen in this window, else
     // Pictures, else home.

@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "Palette.h"
+#include "ReportText.h"
 
 namespace orvix::app {
 
@@ -31,7 +32,9 @@ TextEditingView::TextEditingView(Binding<std::string> fullText, State<std::strin
     connect(editor_, &QPlainTextEdit::textChanged, this, [this] {
         if (writing_) return;
         writing_ = true;  // our own write comes back through the observer: do not reset the cursor
-        fullText_.set(editor_->toPlainText().toStdString());
+        // The bytes the editor shows (ReportText.h), not toPlainText(), which turns non-breaking
+        // spaces into spaces and line separators into line feeds.
+        fullText_.set(reportText(*editor_->document()));
         writing_ = false;
         emit edited();
     });
@@ -55,9 +58,13 @@ bool TextEditingView::eventFilter(QObject* watched, QEvent* event) {
 
 void TextEditingView::show(const std::string& text) {
     writing_ = true;
-    editor_->setPlainText(QString::fromStdString(text));
-    writing_ = false;
+    // A new report, its line spacing included, is no edit that undo could take back.
+    editor_->document()->setUndoRedoEnabled(false);
+    setReportText(*editor_->document(), text);
     applyLineSpacing();
+    editor_->document()->setUndoRedoEnabled(true);
+    editor_->moveCursor(QTextCursor::Start);
+    writing_ = false;
 }
 
 void TextEditingView::applyLineSpacing() {

@@ -1,6 +1,7 @@
 #pragma once
-// The report editor: an editable, scrolling text area that edits fullText in place
-// (gray "HelveticaNeue" 16 with 5 points between lines).
+// The report editor: an editable, scrolling text area that edits fullText in place (gray
+// "HelveticaNeue" 16 with 5 points between lines). What the user did not touch keeps its bytes,
+// also where they are not UTF-8 (ReportText.h).
 
 #include <QWidget>
 

@@ -1,7 +1,6 @@
 // Drives the real widgets of the window on Qt's offscreen platform, with the fixture models.
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,7 +14,6 @@
 #include <QScrollBar>
 #include <QTableView>
 #include <QTextDocument>
-#include <QTimer>
 #include <QtTest>
 
 #include "ContentView.h"
@@ -23,13 +21,16 @@
 #include "ImagePanel.h"
 #include "LocalFile.h"
 #include "MainWindow.h"
+#include "NextDialog.h"
 #include "PictureView.h"
+#include "ReportText.h"
 #include "ResultPanel.h"
 #include "SavedMessage.h"
 #include "SideBar.h"
 #include "TestSupport.h"
 #include "TextEditingView.h"
 #include "Worklist.h"
+#include "orvix/Report.h"
 
 using namespace orvix;
 using namespace orvix::app;
@@ -41,22 +42,12 @@ const auto kSecondPicture = test::fixtures() / "pictures" / "chest-pneumonia-bac
 
 QUrl fileUrl(const QByteArray& path) { return QUrl::fromEncoded("file://" + path.toPercentEncoding("/")); }
 
-// Runs fn on the next modal dialog of type T once it is shown; fails the test, and stops
-// looking, when none is shown within 10 s (a later test's dialog is never taken for it).
-template <class T, class Fn>
-void onNextDialog(Fn fn) {
-    auto* timer = new QTimer(qApp);
-    QElapsedTimer waited;
-    waited.start();
-    QObject::connect(timer, &QTimer::timeout, qApp, [timer, fn, waited] {
-        auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
-        if (!dialog && waited.elapsed() < 10000) return;
-        timer->stop();
-        timer->deleteLater();
-        if (dialog) fn(dialog);
-        else QTest::qFail("the expected dialog was not shown within 10 s", __FILE__, __LINE__);
-    });
-    timer->start(20);
+// Types text as a keyboard would (QTest::keyClicks takes only characters that have a key of their own).
+void type(QWidget* widget, const QString& text) {
+    for (const QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &press);
+    }
 }
 
 }  // namespace
@@ -258,8 +249,11 @@ private slots:
         std::filesystem::copy_file(kSecondPicture, dropped);
         QSignalSpy told(view_.get(), &ContentView::importFailed);
         QString filter;
-        onNextDialog<QFileDialog>([&filter, shown = QFile::decodeName(chosen.c_str())](QFileDialog* dialog) {
+        test::onNextDialog<QFileDialog>([&filter, shown = QFile::decodeName(chosen.c_str())](QFileDialog* dialog) {
             filter = dialog->nameFilters().join(' ');
+            // "DICOM files (*)" lists every file already: no "All files" beside it.
+            QCOMPARE(dialog->nameFilters().size(), 2);
+            QCOMPARE(dialog->nameFilters().last(), QString("DICOM files (*)"));
             QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
             // Typed into the dialog's file name field, as a user would; done() rather than accept(),
             // which first waits for the directory model that loads asynchronously.
@@ -338,7 +332,8 @@ private slots:
     }
 
     void cancellingTheImporterChangesNothing() {
-        onNextDialog<QFileDialog>([](QFileDialog* dialog) { static_cast<QDialog*>(dialog)->done(QDialog::Rejected); });
+        test::onNextDialog<QFileDialog>(
+            [](QFileDialog* dialog) { static_cast<QDialog*>(dialog)->done(QDialog::Rejected); });
         view_->upload();
         QTRY_VERIFY(!view_->state().openFile.get());
         QCOMPARE(view_->state().fileName.get(), std::string());
@@ -425,6 +420,67 @@ private slots:
         QCOMPARE(asked, 4);
     }
 
+    // A keystroke at the end of the report leaves the file name's line byte for byte, whatever the
+    // name holds; the save writes exactly that.
+    void anEditKeepsTheBytesItDidNotTouch_data() {
+        QTest::addColumn<QByteArray>("name");
+        QTest::newRow("non-breaking space") << QByteArray(
+            "chest\xC2\xA0"
+            "1.png");
+        QTest::newRow("line separator") << QByteArray(
+            "chest\xE2\x80\xA8"
+            "1.png");
+        QTest::newRow("Latin-1, not UTF-8") << QByteArray("chest-\xE9.png");
+        QTest::newRow("lone and cut-short bytes") << QByteArray("\xFF\xFF\xC3 \xE2\x80.png");
+        QTest::newRow("paragraph separator, CR, CR LF") << QByteArray(
+            "a\xE2\x80\xA9"
+            "b\rc\r\nd.png");
+        QTest::newRow("U+FFFD itself beside a byte") << QByteArray("\xEF\xBF\xBD\xE9.png");
+    }
+    void anEditKeepsTheBytesItDidNotTouch() {
+        QFETCH(QByteArray, name);
+        const std::string report = composeReport(name.toStdString(), "X-Ray", "NORMAL", 0.5, Clock::now());
+        view_->state().fullText = report;
+        QPlainTextEdit* editor = view_->controls()->editor()->editor();
+        editor->moveCursor(QTextCursor::End);
+        type(editor, " seen\u00A0by Dr.\u00A0\u00D6");
+        const std::string edited = report + " seen\u00A0by Dr.\u00A0\u00D6";
+        QCOMPARE(view_->state().fullText.get(), edited);
+        view_->save();
+        QCOMPARE(test::readBytes(home_->path() / "Documents" / "output_.txt"), edited);
+    }
+
+    // Typing over a byte that is not UTF-8 replaces it with what was typed; undo brings the byte back.
+    void typingOverAByteReplacesItAndUndoBringsItBack() {
+        const std::string report = "Tested File Name: chest-\xE9.png\nPatient's Name:";
+        view_->state().fullText = report;
+        QPlainTextEdit* editor = view_->controls()->editor()->editor();
+        QTextCursor cursor = editor->document()->find(QString(QChar(0xFFFD)));
+        QVERIFY(!cursor.isNull());
+        editor->setTextCursor(cursor);
+        type(editor, "\u00E9");
+        QCOMPARE(view_->state().fullText.get(), std::string("Tested File Name: chest-\u00E9.png\nPatient's Name:"));
+        editor->undo();
+        QCOMPARE(view_->state().fullText.get(), report);
+        editor->undo();  // nothing before the typing to undo: the byte stays
+        QCOMPARE(view_->state().fullText.get(), report);
+    }
+
+    // Every character, and every byte that begins no UTF-8 character, goes into the editor's
+    // document and comes back as it was.
+    void everyCharacterComesBackFromTheDocumentAsItWas() {
+        std::string all;
+        for (char32_t c = 1; c <= 0x10FFFF; ++c) {
+            if (c >= 0xD800 && c <= 0xDFFF) continue;
+            const char32_t one[] = {c};
+            all += QString::fromUcs4(one, 1).toStdString();
+        }
+        for (int byte = 0x80; byte <= 0xFF; ++byte) all += {'\n', static_cast<char>(byte)};
+        QTextDocument document;
+        setReportText(document, all);
+        QVERIFY(reportText(document) == all);
+    }
+
     void testResultHeaderAndSidebarRow() {
         QCOMPARE(view_->imagePanel()->title()->text(), QString("Pneumonia"));
         QVERIFY(!view_->sidebarShown());
@@ -448,7 +504,7 @@ private slots:
         window.show();
         test::writeBytes(home_->path() / "Documents", "a file where the directory should be");
         QString shown;
-        onNextDialog<QMessageBox>([&shown](QMessageBox* box) {
+        test::onNextDialog<QMessageBox>([&shown](QMessageBox* box) {
             shown = box->text();
             box->accept();
         });
