@@ -35,6 +35,25 @@ TEST(PathText, EveryNameHasItsOwnTextAndComesBack) {
     }
 }
 
+// Every name of up to four bytes from those that take part in an escape comes back, and the
+// text-row form holds no control character.
+TEST(PathText, AllShortNamesOfTheEscapingBytesComeBack) {
+    const std::string alphabet = "\\xAf\xff\xc3\xa9\n";
+    std::vector<std::string> names{""};
+    for (std::size_t length = 0, from = 0; length < 4; ++length) {
+        const std::size_t to = names.size();
+        for (std::size_t k = from; k < to; ++k)
+            for (const char c : alphabet) names.push_back(names[k] + c);
+        from = to;
+    }
+    for (const auto& name : names) {
+        const std::string json = pathText(name), text = pathText(name, PathEscape::InvalidUtf8AndControls);
+        ASSERT_EQ(readPathText(json), name) << json;
+        ASSERT_EQ(readPathText(text), name) << text;
+        ASSERT_EQ(text.find('\n'), std::string::npos) << text;
+    }
+}
+
 TEST(ResumeFile, RefusesToGrowPastItsLimitAndKeepsWhatItHas) {
     test::TempDir dir;
     const auto path = dir / "run.jsonl";
