@@ -28,7 +28,8 @@ std::string usageText() {
                "                  colour scale (folders kept and clashes refused as for --reports)\n"
                "  --resume FILE   also append each picture's JSON line to FILE, and skip the pictures\n"
                "                  FILE already answers (by path): a run that was stopped goes on where it\n"
-               "                  stopped (a line cut short by the stop is dropped first)\n"
+               "                  stopped (a line cut short by the stop is dropped first). FILE is locked\n"
+               "                  while the run lasts and holds at most 256 MiB\n"
                "  --shard K/N     analyse only the K-th (from 0) of N parts of the pictures, chosen by a\n"
                "                  stable hash of each path below the PATH it was found in; N machines\n"
                "                  running K = 0..N-1 together cover every picture once\n"
@@ -40,7 +41,8 @@ std::string usageText() {
                "  --version       show the version and exit\n"
                "\n"
                "Exit status: 0 every picture analysed, 1 some picture, directory or report failed\n"
-               "(each named on standard error), 2 usage error or a missing or invalid model.\n") +
+               "(each named on standard error), 2 usage error, a missing or invalid model, or standard\n"
+               "output or the resume file could not be written.\n") +
            "Pictures: " + decodableFormatsText() +
            "\n(DICOM is recognised by content, also without a file extension; first frame;\n"
            "uncompressed, JPEG, JPEG-LS, RLE, JPEG 2000 and High-Throughput JPEG 2000). A damaged\n"

@@ -4,14 +4,15 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
-#include <fstream>
+#include <csignal>
+#include <cstring>
 #include <iostream>
 #include <map>
 #include <mutex>
-#include <set>
 #include <sstream>
 #include <thread>
 
@@ -19,6 +20,8 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "BatchOptions.h"
+#include "PathText.h"
+#include "ResumeFile.h"
 #include "orvix/Console.h"
 #include "orvix/DiagnosisState.h"
 #include "orvix/Format.h"
@@ -34,6 +37,8 @@ namespace {
 
 using namespace orvix;
 using cli::OutputFormat;
+using cli::PathEscape;
+using cli::pathText;
 
 constexpr std::size_t kProgressFrom = 20;  // files; fewer finish before a bar would help
 
@@ -79,19 +84,60 @@ private:
     std::ostringstream text_;
 };
 
-// File names need not be UTF-8; invalid bytes become U+FFFD rather than failing the line.
+// The paths are pathText, UTF-8 whatever the file names; a message that quotes a file name
+// may still hold other bytes, which become U+FFFD rather than failing the line.
 std::string jsonText(const nlohmann::json& j) {
     return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+// Results go straight to standard output, each write checked: a full disk or a closed pipe
+// must not leave rows cut short behind an exit status of 0. Names the fault on standard error.
+bool writeOut(std::string_view text) {
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(STDOUT_FILENO, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int err = errno;
+            const std::lock_guard lock(consoleMutex());
+            std::cerr << "orvix-screen: cannot write to standard output: " << std::strerror(err) << '\n';
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 struct Row {
     std::filesystem::path path;
+    std::optional<cli::FileStamp> stamp;  // of the picture's file before it was read
     std::string fileName;
     ImportResult result;
     std::string verdict;  // NEGATIVE / POSITIVE / NOT A CHEST X-RAY
     bool isChestXRay = false;
     double accuracy = 0.0;
 };
+
+nlohmann::json jsonRow(const Row& row) {
+    const bool ok = row.result.status == ImportStatus::Analysed;
+    nlohmann::json j;
+    j["path"] = pathText(row.path.native());
+    j["fileName"] = pathText(row.fileName);
+    j["status"] = statusName(row.result.status);
+    if (!ok) j["error"] = row.result.message;
+    auto stage = [](const std::optional<StageResult>& s) {
+        nlohmann::json out = nlohmann::json::object();
+        if (!s) return nlohmann::json(nullptr);
+        out["label"] = s->classLabel;
+        out["probabilities"] = s->classLabelProbs;
+        return out;
+    };
+    j["gate"] = stage(row.result.gate);
+    j["disease"] = stage(row.result.disease);
+    j["result"] = ok ? nlohmann::json(row.verdict) : nlohmann::json(nullptr);
+    j["isChestXRay"] = ok ? nlohmann::json(row.isChestXRay) : nlohmann::json(nullptr);
+    j["accuracy"] = ok ? nlohmann::json(row.accuracy) : nlohmann::json(nullptr);
+    return j;
+}
 
 // The row's line in the format, with its line feed; "" when the format shows none.
 std::string formatRow(const Row& row, OutputFormat format) {
@@ -102,9 +148,10 @@ std::string formatRow(const Row& row, OutputFormat format) {
         case OutputFormat::Text: {
             if (!ok) return {};  // named on standard error instead
             std::ostringstream line;
-            line << row.path.string() << '\t' << (gate ? gate->classLabel : "-") << ' '
-                 << describeDouble(probabilityOf(gate)) << '\t' << (disease ? disease->classLabel : "-") << ' '
-                 << describeDouble(probabilityOf(disease)) << '\t' << row.verdict << '\n';
+            line << pathText(row.path.native(), PathEscape::InvalidUtf8AndControls) << '\t'
+                 << (gate ? gate->classLabel : "-") << ' ' << describeDouble(probabilityOf(gate)) << '\t'
+                 << (disease ? disease->classLabel : "-") << ' ' << describeDouble(probabilityOf(disease)) << '\t'
+                 << row.verdict << '\n';
             return line.str();
         }
         case OutputFormat::Csv: {
@@ -118,54 +165,69 @@ std::string formatRow(const Row& row, OutputFormat format) {
                  << '\n';
             return line.str();
         }
-        case OutputFormat::Json: {
-            nlohmann::json j;
-            j["path"] = row.path.string();
-            j["fileName"] = row.fileName;
-            j["status"] = statusName(row.result.status);
-            if (!ok) j["error"] = row.result.message;
-            auto stage = [](const std::optional<StageResult>& s) {
-                nlohmann::json out = nlohmann::json::object();
-                if (!s) return nlohmann::json(nullptr);
-                out["label"] = s->classLabel;
-                out["probabilities"] = s->classLabelProbs;
-                return out;
-            };
-            j["gate"] = stage(gate);
-            j["disease"] = stage(disease);
-            j["result"] = ok ? nlohmann::json(row.verdict) : nlohmann::json(nullptr);
-            j["isChestXRay"] = ok ? nlohmann::json(row.isChestXRay) : nlohmann::json(nullptr);
-            j["accuracy"] = ok ? nlohmann::json(row.accuracy) : nlohmann::json(nullptr);
-            return jsonText(j) + '\n';
-        }
+        case OutputFormat::Json: return jsonText(jsonRow(row)) + '\n';
     }
     return {};
 }
 
+// The row's line in the resume file: its JSON row, and what a later run needs besides.
+std::string resumeLine(const Row& row, const std::optional<std::filesystem::path>& report,
+                       const std::optional<std::filesystem::path>& heatmap) {
+    nlohmann::json j = jsonRow(row);
+    if (report) j["report"] = pathText(report->native());
+    if (heatmap) j["heatmap"] = pathText(heatmap->native());
+    if (row.result.status != ImportStatus::Analysed && row.stamp) {
+        j["fileSize"] = row.stamp->size;
+        j["fileModified"] = row.stamp->modifiedNs;
+    }
+    return jsonText(j) + '\n';
+}
+
 // Writes one output file of an analysed picture under dir, in the folder the picture was found
-// in. A path that an earlier picture of this run took is refused, so that no output replaces
-// another. Returns false once the fault is named on standard error.
+// in. A path that another picture took, in this run or in the runs that the resume file
+// records, is refused, so that no output replaces another. Returns the path written (made
+// absolute, as the resume file records it), or nothing once the fault is named on standard
+// error.
 class OutputFolder {
 public:
     OutputFolder(std::filesystem::path dir, const char* what) : dir_(std::move(dir)), what_(what) {}
 
-    bool write(const FoundPicture& picture, const std::string& name, std::string_view content) {
+    const char* what() const { return what_; }
+
+    // An output that an earlier run wrote for picture.
+    void taken(const std::filesystem::path& output, const std::filesystem::path& picture) {
+        written_.emplace(key(output), picture);
+    }
+
+    std::optional<std::filesystem::path> write(const FoundPicture& picture, const std::string& name,
+                                               std::string_view content) {
         const auto target = dir_ / picture.folder / name;
-        const auto [earlier, first] = written_.emplace(target, picture.path);
-        if (!first) {
+        auto written = key(target);
+        const auto [earlier, first] = written_.emplace(written, picture.path);
+        if (!first && earlier->second != picture.path) {
             Tell() << "orvix-screen: " << picture.path.string() << ": " << what_ << " not written: " << target.string()
                    << " is the " << what_ << " of " << earlier->second.string() << '\n';
-            return false;
+            return std::nullopt;
         }
         std::error_code ec;
         std::filesystem::create_directories(target.parent_path(), ec);
         auto saved = ec ? Status(Error{"cannot create " + target.parent_path().string() + ": " + ec.message()})
                         : writeFileAtomically(target, content);
-        if (!saved) Tell() << "orvix-screen: " << saved.error().message << '\n';
-        return saved.ok();
+        if (!saved) {
+            Tell() << "orvix-screen: " << saved.error().message << '\n';
+            return std::nullopt;
+        }
+        return written;
     }
 
 private:
+    // One spelling per file, whichever way the folder was named (out, ./out, /home/u/out).
+    static std::filesystem::path key(const std::filesystem::path& path) {
+        std::error_code ec;
+        auto absolute = std::filesystem::absolute(path, ec);
+        return (ec ? path : absolute).lexically_normal();
+    }
+
     std::filesystem::path dir_;
     const char* what_;
     std::map<std::filesystem::path, std::filesystem::path> written_;  // output -> its picture
@@ -193,6 +255,7 @@ Analysis analyse(const FoundPicture& picture, DiagnosisState& state, bool withHe
     Analysis a;
     Row& row = a.row;
     row.path = picture.path;
+    row.stamp = cli::fileStamp(row.path);
     row.result = importImage(ImporterOutcome::success(row.path), state, Preparation::Shared);
     if (row.result.status != ImportStatus::Analysed) {
         row.fileName = row.path.filename().string();
@@ -322,54 +385,6 @@ struct Summary {
     }
 };
 
-// A resume file: the JSON lines of the pictures answered so far, one per line. A last line
-// cut short (the run was stopped while writing it) is cut off the file, so that appending
-// starts on a line of its own.
-class ResumeFile {
-public:
-    // The paths already answered (as their JSON text), or why the file cannot be used.
-    static Result<ResumeFile> open(const std::filesystem::path& path) {
-        ResumeFile file;
-        std::error_code ec;
-        if (std::filesystem::exists(path, ec)) {
-            auto bytes = readWholeFile(path);
-            if (!bytes) return bytes.error();
-            std::string text(bytes->begin(), bytes->end());
-            if (const auto end = text.rfind('\n') + 1; end != text.size()) {  // npos + 1 == 0
-                text.resize(end);
-                std::filesystem::resize_file(path, end, ec);
-                if (ec) return Error{"cannot cut the unfinished last line of " + path.string() + ": " + ec.message()};
-            }
-            std::istringstream lines(text);
-            std::size_t number = 0;
-            for (std::string line; std::getline(lines, line);) {
-                ++number;
-                const auto row = nlohmann::json::parse(line, nullptr, false);
-                if (row.is_discarded() || !row.is_object() || !row.contains("path") || !row["path"].is_string())
-                    return Error{path.string() + " line " + std::to_string(number) +
-                                 " is not a row of orvix-screen --json"};
-                file.answered_.insert(jsonText(row["path"]));
-            }
-        }
-        file.out_.open(path, std::ios::app | std::ios::binary);
-        if (!file.out_) return Error{"cannot append to " + path.string()};
-        return file;
-    }
-
-    bool answered(const std::filesystem::path& picture) const {
-        return answered_.count(jsonText(nlohmann::json(picture.string()))) > 0;
-    }
-    // Written through at once: a stop loses at most the line being written.
-    bool append(const std::string& line) {
-        out_ << line << std::flush;
-        return static_cast<bool>(out_);
-    }
-
-private:
-    std::set<std::string> answered_;
-    std::ofstream out_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -378,13 +393,22 @@ int main(int argc, char** argv) {
         std::cerr << "orvix-screen: " << *error << "\n\n" << cli::usageText();
         return 2;
     }
-    if (options.help) {
-        std::cout << cli::usageText();
-        return 0;
-    }
-    if (options.version) {
-        std::cout << "orvix-screen " << ORVIX_VERSION << '\n';
-        return 0;
+    if (options.help) return writeOut(cli::usageText()) ? 0 : 2;
+    if (options.version) return writeOut(std::string("orvix-screen ") + ORVIX_VERSION + '\n') ? 0 : 2;
+    // Past a file-size limit (ulimit -f) a write fails with EFBIG and is reported as any other,
+    // rather than the signal ending the run without a word.
+    std::signal(SIGXFSZ, SIG_IGN);
+
+    // First, before anything is written: a file given by mistake is refused untouched, and a
+    // second run on the same file stops here.
+    std::optional<cli::ResumeFile> resume;
+    if (options.resumeFile) {
+        auto opened = cli::ResumeFile::open(*options.resumeFile);
+        if (!opened) {
+            std::cerr << "orvix-screen: " << opened.error().message << '\n';
+            return 2;
+        }
+        resume.emplace(std::move(opened).value());
     }
 
     // Standard output carries only results: console lines go to standard error on
@@ -419,15 +443,15 @@ int main(int argc, char** argv) {
     if (options.reportsDir) reports.emplace(*options.reportsDir, "report");
     if (options.heatmapsDir) heatmaps.emplace(*options.heatmapsDir, "heatmap");
 
-    std::optional<ResumeFile> resume;
-    if (options.resumeFile) {
-        auto opened = ResumeFile::open(*options.resumeFile);
-        if (!opened) {
-            std::cerr << "orvix-screen: " << opened.error().message << '\n';
-            return 2;
-        }
-        resume.emplace(std::move(opened).value());
-    }
+    // The names that the earlier runs' pictures own, so that none of theirs is replaced.
+    if (resume)
+        for (const auto& output : resume->outputs())
+            for (auto* folder : {&reports, &heatmaps})
+                if (*folder && output.kind == (*folder)->what()) (*folder)->taken(output.file, output.picture);
+
+    std::vector<std::filesystem::path> outputFolders;
+    for (const auto& dir : {options.reportsDir, options.heatmapsDir})
+        if (dir) outputFolders.push_back(*dir);
 
     int exitCode = 0;
     Summary summary;
@@ -442,40 +466,57 @@ int main(int argc, char** argv) {
         [&](const SearchError& error) {
             std::cerr << "orvix-screen: " << error.text() << '\n';
             exitCode = 1;
-        });
-    if (options.format == OutputFormat::Csv)
-        std::cout << "path,fileName,status,gateLabel,gateProbability,diseaseLabel,diseaseProbability,result,"
-                     "isChestXRay,accuracy\n";
+        },
+        // The reports and heatmaps of an earlier run, written inside the input, are no pictures to screen.
+        outputFolders);
+    if (options.format == OutputFormat::Csv &&
+        !writeOut("path,fileName,status,gateLabel,gateProbability,diseaseLabel,diseaseProbability,result,"
+                  "isChestXRay,accuracy\n"))
+        return 2;
     Progress progress(files.size());
     Pipeline pipeline(files, states, heatmaps.has_value());
     for (std::size_t i = 0; i < files.size(); ++i) {
         const Analysis analysis = pipeline.next();
         const Row& row = analysis.row;
+        // A picture is answered once everything asked for it is written; else a resumed run
+        // tries it again.
+        bool complete = true;
+        std::optional<std::filesystem::path> report, heatmap;
         if (row.result.status == ImportStatus::Analysed) {
-            if (reports && !reports->write(files[i].picture(), reportFileName(analysis.fileName), analysis.report))
-                exitCode = 1;
+            if (reports) {
+                report = reports->write(files[i].picture(), reportFileName(analysis.fileName), analysis.report);
+                complete = complete && report;
+            }
             if (analysis.heatmapFailed) {
                 Tell() << "orvix-screen: " << row.path.string() << ": the heatmap could not be encoded\n";
-                exitCode = 1;
+                complete = false;
             }
-            if (heatmaps && analysis.heatmapPng &&
-                !heatmaps->write(files[i].picture(), "heatmap_" + analysis.fileName + ".png", *analysis.heatmapPng))
-                exitCode = 1;
+            if (heatmaps && analysis.heatmapPng) {
+                heatmap =
+                    heatmaps->write(files[i].picture(), "heatmap_" + analysis.fileName + ".png", *analysis.heatmapPng);
+                complete = complete && heatmap;
+            }
+            if (!complete) exitCode = 1;
         } else {
             Tell() << "orvix-screen: " << row.result.message << '\n';
             exitCode = 1;
         }
-        const std::string line = formatRow(row, options.format);
-        std::cout << line;
-        if (resume &&
-            !resume->append(options.format == OutputFormat::Json ? line : formatRow(row, OutputFormat::Json))) {
-            Tell() << "orvix-screen: cannot append to " << options.resumeFile->string() << '\n';
-            return 2;
+        if (!writeOut(formatRow(row, options.format))) return 2;
+        if (resume && complete) {
+            if (auto appended = resume->append(resumeLine(row, report, heatmap)); !appended) {
+                Tell() << "orvix-screen: " << appended.error().message << '\n';
+                return 2;
+            }
         }
         summary.count(row);
         progress.step(i + 1);
     }
-    std::cout.flush();
+    // The last chance to hear of a write that failed after it was accepted (a file system that
+    // reports faults on close).
+    if (::close(STDOUT_FILENO) != 0) {
+        std::cerr << "orvix-screen: cannot write to standard output: " << std::strerror(errno) << '\n';
+        return 2;
+    }
     summary.print(progress);
     return exitCode;
 }

@@ -1,10 +1,15 @@
 #include "orvix/ReportSaver.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <mutex>
 #include <pwd.h>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,6 +51,50 @@ Status failure(const std::filesystem::path& path, const std::string& why) {
     return Error{"cannot save " + path.string() + ": " + why};
 }
 
+constexpr char kTempPrefix[] = ".orvix-save-";
+constexpr std::time_t kStaleAfterSeconds = 60 * 60;
+constexpr std::time_t kOrphanAfterSeconds = 60;
+
+// Removes the temporary files that a writer stopped for good (killed, out of power) left in
+// dir: ".orvix-save-<pid>-XXXXXX" untouched for a minute whose process is gone here, and any
+// of ours untouched for an hour (a pid used again, the names without a pid). The minute spares
+// a writer on another machine that shares the folder, whose pid means nothing here: a save
+// takes well under a second. Once per folder and process: a batch saves thousands of files
+// into one folder.
+void removeStaleTemporaries(const std::filesystem::path& dir) {
+    static std::mutex mutex;
+    static std::set<std::filesystem::path> swept;
+    {
+        const std::lock_guard lock(mutex);
+        if (!swept.insert(dir).second) return;
+    }
+    DIR* listing = ::opendir(dir.c_str());
+    if (listing == nullptr) return;
+    const int dirFd = ::dirfd(listing);
+    const std::time_t now = std::time(nullptr);
+    const std::string_view prefix = kTempPrefix;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view name = entry->d_name;
+        if (!name.starts_with(prefix)) continue;
+        struct stat st {};
+        if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid != ::geteuid())
+            continue;
+        bool gone = now - st.st_mtime > kStaleAfterSeconds;
+        const std::string_view rest = name.substr(prefix.size());
+        if (const auto dash = rest.find('-');
+            !gone && now - st.st_mtime > kOrphanAfterSeconds && dash != std::string_view::npos) {
+            const std::string pid(rest.substr(0, dash));
+            if (!pid.empty() && pid.find_first_not_of("0123456789") == std::string::npos && pid.size() < 10) {
+                const long id = std::stol(pid);
+                gone = id != ::getpid() && ::kill(static_cast<pid_t>(id), 0) != 0 && errno == ESRCH;
+            }
+        }
+        if (gone) ::unlinkat(dirFd, entry->d_name, 0);
+    }
+    ::closedir(listing);
+}
+
 }  // namespace
 
 std::filesystem::path documentsDirectory(const EnvironmentLookup& environment) {
@@ -59,8 +108,10 @@ std::string reportFileName(const std::string& fileName) { return "output_" + fil
 
 Status writeFileAtomically(const std::filesystem::path& path, std::string_view content) {
     const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : ".";
-    // A short temporary name, so that a target name near the file system's limit still works.
-    std::string temp = (dir / ".orvix-save-XXXXXX").string();
+    removeStaleTemporaries(dir);
+    // A short temporary name, so that a target name near the file system's limit still works;
+    // the writer's pid in it tells a later save whether the file is left over.
+    std::string temp = (dir / (kTempPrefix + std::to_string(::getpid()) + "-XXXXXX")).string();
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return failure(path, std::strerror(errno));
 
@@ -69,9 +120,17 @@ Status writeFileAtomically(const std::filesystem::path& path, std::string_view c
         ::unlink(temp.c_str());
         return failure(path, std::strerror(err));
     };
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    if (::fchmod(fd, 0666 & ~mask) != 0) return abandon(errno);
+    // A file saved again keeps its permissions (a report kept to its owner stays so); a new one
+    // gets those that the umask leaves.
+    mode_t mode = 0;
+    if (struct stat existing{}; ::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+        mode = existing.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    if (::fchmod(fd, mode) != 0) return abandon(errno);
     std::size_t written = 0;
     while (written < content.size()) {
         const ssize_t n = ::write(fd, content.data() + written, content.size() - written);
@@ -105,6 +164,10 @@ Status saveReport(DiagnosisState& state, const std::filesystem::path& directory)
     const std::filesystem::path path = directory / reportFileName(state.fileName);
     std::error_code ec;
     std::filesystem::create_directories(directory, ec);  // XDG: create a missing user directory
+    if (std::error_code linkEc; ec && std::filesystem::is_symlink(std::filesystem::symlink_status(directory, linkEc)) &&
+                                !std::filesystem::exists(directory, linkEc))
+        return failure(path, directory.string() + " is a link to nothing (" +
+                                 std::filesystem::read_symlink(directory, ec).string() + ")");
     if (ec) return failure(path, ec.message());
     auto written = writeFileAtomically(path, text);
     if (!written) return written;

@@ -1,5 +1,7 @@
 // Runs the real orvix-screen binary on generated pictures with the fixture models.
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -261,6 +263,208 @@ TEST_F(CliTest, ResumedShardedAndParallelRunsAreTheWholeRun) {
     EXPECT_EQ(rowsByPath(shards), rowsByPath(whole.out));
     for (const char* wrong : {"--shard 4/4", "--shard 1", "--jobs 0"})
         EXPECT_EQ(runScreen(std::string(wrong) + " " + q(dir_ / "batch")).status, 2) << wrong;
+}
+
+// A file given to --resume by mistake is refused before anything is written to it.
+TEST_F(CliTest, ResumeRefusesAFileThatIsNotItsOwnAndLeavesItWhole) {
+    const std::string row = jsonLines(runScreen("--json " + q(dir_ / "batch" / "bright.png")).out).at(0).dump();
+    const std::string png(reinterpret_cast<const char*>(test::encode(".png", test::solid(8, 8, {})).data()), 60);
+    for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::string>>{
+             {"picture.png", png},
+             {"table.csv", "path,status\n/data/a.png,ok\n/data/b"},
+             {"notes.txt", "no line feed at all"},
+             {"rows then text.jsonl", row + "\n" + row + "\nand then words"},
+             {"rows then an object.jsonl", row + "\n{\"path\":\"/data/a.png\"} more"}}) {
+        const auto file = dir_ / name;
+        test::writeBytes(file, bytes);
+        const auto run = runScreen("--json --resume " + q(file) + " " + q(dir_ / "batch"));
+        EXPECT_EQ(run.status, 2) << name;
+        EXPECT_EQ(run.out, "") << name;
+        EXPECT_NE(run.err.find("orvix-screen: " + file.string()), std::string::npos) << run.err;
+        EXPECT_TRUE(test::readBytes(file) == bytes) << name << " was changed";
+    }
+}
+
+// A second run on a resume file that a run holds would record every picture again.
+TEST_F(CliTest, ResumeFileInUseIsRefused) {
+    const auto file = dir_ / "run.jsonl";
+    test::writeBytes(file, "");
+    const int held = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+    const auto run = runScreen("--json --resume " + q(file) + " " + q(dir_ / "batch"));
+    ::close(held);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find(file.string() + " is in use by another orvix-screen run"), std::string::npos) << run.err;
+    EXPECT_EQ(test::readBytes(file), "");
+    EXPECT_EQ(runScreen("--json --resume " + q(file) + " " + q(dir_ / "batch")).status, 0) << "once it is free";
+}
+
+// Results to a full disk: named, and the exit status says so; nothing after the first failed
+// write is recorded as answered.
+TEST_F(CliTest, AStandardOutputThatCannotBeWrittenFailsTheRun) {
+    const std::string toFull = "sh -c 'exec \"$0\" \"$@\" >/dev/full' ";
+    const auto file = dir_ / "run.jsonl";
+    for (const std::string& args : {std::string("--version"), "--json --resume " + q(file) + " " + q(dir_ / "batch"),
+                                    "--csv " + q(dir_ / "batch"), q(dir_ / "batch")}) {
+        const auto run = runScreen(args, test::fixtureModels(), ORVIX_SCREEN_BINARY, toFull);
+        EXPECT_EQ(run.status, 2) << args;
+        EXPECT_NE(run.err.find("orvix-screen: cannot write to standard output: No space left on device\n"),
+                  std::string::npos)
+            << args << "\n"
+            << run.err;
+    }
+    EXPECT_EQ(test::readBytes(file), "");
+}
+
+// A picture whose report or heatmap could not be written is not answered: once the fault is
+// gone, the resumed run writes them.
+TEST_F(CliTest, APictureIsAnsweredOnlyWhenItsReportAndHeatmapAreWritten) {
+    const auto reports = dir_ / "reports", heatmaps = dir_ / "heatmaps", file = dir_ / "run.jsonl";
+    std::filesystem::create_directories(heatmaps);
+    test::writeBytes(heatmaps / "sub", "a file where the folder would go");
+    const std::string args = "--json --resume " + q(file) + " --reports " + q(reports) + " --heatmaps " + q(heatmaps) +
+                             " " + q(dir_ / "batch");
+    auto run = runScreen(args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(jsonLines(run.out).size(), 3u);
+    EXPECT_NE(run.err.find("cannot create " + (heatmaps / "sub").string()), std::string::npos) << run.err;
+    EXPECT_EQ(jsonLines(test::readBytes(file)).size(), 2u) << "bright.png, and the photo, which has no heatmap";
+
+    std::filesystem::remove(heatmaps / "sub");
+    run = runScreen(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(jsonLines(run.out).size(), 1u);
+    EXPECT_EQ(jsonLines(run.out)[0]["fileName"], "dark.jpg");
+    EXPECT_NE(run.err.find(", 2 answered before"), std::string::npos) << run.err;
+    EXPECT_TRUE(std::filesystem::exists(heatmaps / "sub" / "heatmap_dark.jpg.png"));
+    EXPECT_TRUE(std::filesystem::exists(reports / "sub" / "output_dark.jpg.txt"));
+}
+
+// The report names that a stopped run gave out stay its pictures' after the resume.
+TEST_F(CliTest, AResumedRunReplacesNoReportOfTheRunsBefore) {
+    const auto flat = dir_ / "flat", file = dir_ / "run.jsonl";
+    const auto first = dir_ / "batch" / "bright.png";
+    const auto other = test::writePicture(dir_ / "batch" / "sub" / "bright.png", test::solid(40, 40, {20, 20, 20}));
+    auto run = runScreen("--json --resume " + q(file) + " --reports " + q(flat) + " " + q(first));
+    ASSERT_EQ(run.status, 0) << run.err;
+    run = runScreen("--json --resume " + q(file) + " --reports " + q(flat) + " " + q(first) + " " + q(other));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(other.string() + ": report not written: " + (flat / "output_bright.png.txt").string() +
+                           " is the report of " + first.string() + "\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(test::readBytes(flat / "output_bright.png.txt").find("Test Result: NEGATIVE"), std::string::npos);
+}
+
+// File names that are not UTF-8, or that hold a line feed, keep a row each, and the resume
+// tells them apart.
+TEST_F(CliTest, OddFileNamesKeepTheirOwnRows) {
+    const auto odd = dir_ / "odd";
+    std::filesystem::create_directories(odd);
+    for (const char* name : {"x\xff.png", "x\xfe.png", "two\nlines.png"})
+        test::writePicture(odd / name, test::solid(40, 40, {220, 220, 220}));
+    auto text = runScreen(q(odd));
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_EQ(std::count(text.out.begin(), text.out.end(), '\n'), 3) << text.out;
+    EXPECT_NE(text.out.find((odd / "two\\x0Alines.png\t").string()), std::string::npos) << text.out;
+
+    const auto file = dir_ / "run.jsonl";
+    auto run = runScreen("--json --resume " + q(file) + " " + q(odd / "x\xff.png"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(jsonLines(run.out).at(0)["path"], (odd / "x\\xFF.png").string());
+    run = runScreen("--json --resume " + q(file) + " " + q(odd));
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<std::string> paths;
+    for (const auto& j : jsonLines(run.out)) paths.push_back(j["path"]);
+    EXPECT_EQ(paths, (std::vector<std::string>{(odd / "two\nlines.png").string(), (odd / "x\\xFE.png").string()}));
+    EXPECT_NE(run.err.find(", 1 answered before"), std::string::npos) << run.err;
+}
+
+// A folder whose path is longer than the system allows is named, not skipped without a word.
+TEST_F(CliTest, AFolderTooDeepToReachIsAnError) {
+    const auto deep = dir_ / "deep";
+    std::filesystem::create_directories(deep);
+    // 25 folders of 200 letters: past PATH_MAX (4096), made one step at a time from the last.
+    const std::string name(200, 'd'), picture = test::readBytes(dir_ / "batch" / "bright.png");
+    int fd = ::open(deep.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int i = 0; i < 25 && fd >= 0; ++i) {
+        ASSERT_EQ(::mkdirat(fd, name.c_str(), 0700), 0);
+        const int inner = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = inner;
+    }
+    ASSERT_GE(fd, 0);
+    const int out = ::openat(fd, "bright.png", O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ::close(fd);
+    ASSERT_GE(out, 0);
+    ASSERT_EQ(::write(out, picture.data(), picture.size()), static_cast<ssize_t>(picture.size()));
+    ::close(out);
+    const auto run = runScreen("--json " + q(deep));
+    std::system(("rm -rf " + q(deep)).c_str());  // std::filesystem::remove_all cannot go that deep
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("File name too long\n"), std::string::npos) << run.err;
+}
+
+// Under a file-size limit the run goes on and names the files it could not write; it is not
+// ended by the signal, and leaves no part of a file behind.
+TEST_F(CliTest, AFileSizeLimitIsAWriteErrorLikeAnyOther) {
+    cv::Mat grey(400, 400, CV_8UC1), noise;
+    cv::randu(grey, cv::Scalar(180), cv::Scalar(255));
+    cv::merge(std::vector<cv::Mat>{grey, grey, grey}, noise);
+    const auto big = test::writePicture(dir_ / "noisy.png", noise);
+    const auto heatmaps = dir_ / "heatmaps";
+    // dash counts the limit in 512-byte blocks: 32 KiB, past the heatmap of a noisy picture.
+    const std::string limited = "sh -c 'ulimit -f 64 && exec \"$0\" \"$@\"' ";
+    auto run = runScreen("--json --heatmaps " + q(heatmaps) + " " + q(big), test::fixtureModels(), ORVIX_SCREEN_BINARY,
+                         limited);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(jsonLines(run.out).size(), 1u);
+    EXPECT_NE(run.err.find("heatmap_noisy.png.png: File too large"), std::string::npos) << run.err;
+    for (const auto& entry : std::filesystem::directory_iterator(heatmaps)) ADD_FAILURE() << entry.path();
+
+    // The resume file at the limit: its next line cannot be appended, and the run says why.
+    const auto file = dir_ / "run.jsonl";
+    std::string rows;
+    while (rows.size() < 64 * 512 - 100)
+        rows += R"({"path":"/elsewhere/a.png","status":"ok"})"
+                "\n";
+    test::writeBytes(file, rows);
+    run = runScreen("--json --resume " + q(file) + " " + q(dir_ / "batch"), test::fixtureModels(), ORVIX_SCREEN_BINARY,
+                    limited);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("cannot append to " + file.string() + ": File too large\n"), std::string::npos) << run.err;
+    EXPECT_EQ(test::readBytes(file), rows);
+}
+
+// A refused picture is tried again once its file changed; our own output folders inside the
+// input are not screened on the next run.
+TEST_F(CliTest, ResumeRetriesChangedRefusedPicturesAndSkipsItsOwnOutput) {
+    const auto broken = dir_ / "batch" / "broken.png", absent = dir_ / "absent.png", file = dir_ / "run.jsonl";
+    test::writeBytes(broken, "not a png");
+    const std::string args = "--json --resume " + q(file) + " --reports " + q(dir_ / "batch" / "reports") +
+                             " --heatmaps " + q(dir_ / "batch" / "heatmaps") + " " + q(dir_ / "batch") + " " +
+                             q(absent);
+    auto run = runScreen(args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(jsonLines(run.out).size(), 5u);
+    run = runScreen(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "") << "unchanged, and the heatmaps are no input";
+    EXPECT_NE(run.err.find(", 5 answered before"), std::string::npos) << run.err;
+
+    test::writePicture(broken, test::solid(40, 40, {220, 220, 220}));
+    std::filesystem::copy_file(broken, absent);
+    run = runScreen(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    const auto lines = jsonLines(run.out);
+    ASSERT_EQ(lines.size(), 2u) << run.out;
+    for (const auto& j : lines) EXPECT_EQ(j["status"], "ok") << j;
+
+    // Without --resume too.
+    run = runScreen("--json --heatmaps " + q(dir_ / "batch" / "heatmaps") + " " + q(dir_ / "batch"));
+    EXPECT_EQ(jsonLines(run.out).size(), 4u) << run.out;
 }
 
 }  // namespace

@@ -142,6 +142,58 @@ TEST(WriteFileAtomically, AWriterKilledMidWriteLeavesTheOldFileWhole) {
     EXPECT_TRUE(test::readBytes(target) == before);
 }
 
+TEST(WriteFileAtomically, ASaveAgainKeepsTheFilePermissions) {
+    test::TempDir dir;
+    const auto target = dir / "output_scan.png.txt";
+    ASSERT_TRUE(writeFileAtomically(target, "first"));
+    std::filesystem::permissions(target, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    ASSERT_TRUE(writeFileAtomically(target, "second"));
+    EXPECT_EQ(test::readBytes(target), "second");
+    EXPECT_EQ(std::filesystem::status(target).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+// What a writer killed mid-save left behind goes with the next save into the folder; what a
+// writer still at work holds stays.
+TEST(WriteFileAtomically, RemovesTheTemporaryFilesOfWritersThatAreGone) {
+    test::TempDir dir;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) ::_exit(0);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);  // a process that is gone
+    const auto ago = [](int seconds) {
+        return std::filesystem::file_time_type::clock::now() - std::chrono::seconds(seconds);
+    };
+    const std::vector<std::tuple<std::string, int, bool>> files{
+        // name, age in seconds, kept
+        {".orvix-save-" + std::to_string(child) + "-a1b2c3", 120, false},
+        {".orvix-save-" + std::to_string(child) + "-d4e5f6", 5, true},  // maybe another machine's, at work
+        {".orvix-save-" + std::to_string(::getpid()) + "-a1b2c3", 120, true},
+        {".orvix-save-x1y2z3", 2 * 3600, false},
+        {".orvix-save-u7v8w9", 120, true},
+        {".orvix-other", 2 * 3600, true},
+    };
+    for (const auto& [name, age, kept] : files) {
+        test::writeBytes(dir / name, "part of a report");
+        std::filesystem::last_write_time(dir / name, ago(age));
+    }
+    ASSERT_TRUE(writeFileAtomically(dir / "output_scan.png.txt", "report"));
+    for (const auto& [name, age, kept] : files) EXPECT_EQ(std::filesystem::exists(dir / name), kept) << name;
+    EXPECT_EQ(test::readBytes(dir / "output_scan.png.txt"), "report");
+}
+
+TEST(SaveReport, ADocumentsLinkToNothingIsNamedAsSuch) {
+    test::TempDir home;
+    std::filesystem::create_symlink(home / "gone", home / "Documents");
+    DiagnosisState state = test::fixtureState();
+    state.fileName = "scan.png";
+    const Status saved = saveReport(state, home / "Documents");
+    ASSERT_FALSE(saved);
+    EXPECT_NE(saved.error().message.find((home / "Documents").string() + " is a link to nothing"), std::string::npos)
+        << saved.error().message;
+    EXPECT_FALSE(state.showAlert.get());
+}
+
 TEST(DocumentsDirectory, XdgUserDirsThenHomeDocuments) {
     test::TempDir home, config;
     const auto inHome = test::environment({{"HOME", home.path().string()}});

@@ -31,15 +31,18 @@ struct CollectedPictures {
 
 // Files to analyse, in order: a named file as it is, a directory's picture files (by
 // extension, or DICOM by content when they have none; recursively, not through links
-// to directories, sorted). A directory that cannot be listed is an error, and the search
-// goes on with the rest; a path that does not exist is kept so that it is reported as
-// unreadable.
+// to directories, sorted). A directory that cannot be listed, or an entry that cannot be looked
+// at (a path longer than the system allows), is an error, and the search goes on with the rest; a path that does not
+// exist is kept so that it is reported as unreadable.
 CollectedPictures collectPictures(const std::vector<std::filesystem::path>& paths);
 
 // The same search, handing each picture and each error over as it is found, in the same order.
 // It holds only the names of the folders it is in at the moment, not the pictures found: an
-// archive's list costs only what the caller keeps of it.
+// archive's list costs only what the caller keeps of it. A folder found in a directory that is
+// one of skippedFolders (the same folder, however its path is written) is not searched: a
+// tool's own output inside its input is not input on the next run.
 void searchPictures(const std::vector<std::filesystem::path>& paths, const std::function<void(FoundPicture)>& onPicture,
-                    const std::function<void(SearchError)>& onError);
+                    const std::function<void(SearchError)>& onError,
+                    const std::vector<std::filesystem::path>& skippedFolders = {});
 
 }  // namespace orvix
