@@ -21,8 +21,9 @@ struct DicomSpec {
     std::string voiLutFunction;                        // "", "LINEAR", "SIGMOID"
     std::optional<std::pair<double, double>> rescale;  // slope, intercept
     bool rle = false;                                  // RLE Lossless transfer syntax
-    bool preamble = true;                              // Part 10 file (preamble + meta header), else a bare data set
-    std::vector<std::uint16_t> samples;                // frames * height * width * (rgb ? 3 : 1), row-major
+    std::vector<std::uint8_t> jpeg;  // when given, Pixel Data is this one codestream (JPEG Baseline) instead of samples
+    bool preamble = true;            // Part 10 file (preamble + meta header), else a bare data set
+    std::vector<std::uint16_t> samples;  // frames * height * width * (rgb ? 3 : 1), row-major
 };
 
 // Writes the file; throws std::runtime_error on failure.
