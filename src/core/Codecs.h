@@ -43,6 +43,11 @@ Result<Jpeg2000Samples> decodeJpeg2000Samples(std::span<const std::uint8_t> byte
 // The same as a picture: up to 8 bits per sample as 8-bit, deeper ones scaled to 16 bits.
 Result<cv::Mat> decodeJpeg2000(std::span<const std::uint8_t> bytes);
 
+// Whether a BMP's RLE8 or RLE4 stream covers the picture (OpenCV decodes it and leaves
+// blank what the stream does not reach): it must end with the end-of-bitmap marker after
+// every row was reached, with no run past the declared size. Other BMPs pass unread.
+Status checkBmpRunLengths(std::span<const std::uint8_t> bytes);
+
 // The EXIF orientation tag (1-8) of a JPEG's APP1 segment; 1 when there is none or it is damaged.
 int jpegExifOrientation(std::span<const std::uint8_t> bytes);
 

@@ -128,7 +128,10 @@ Result<cv::Mat> decodeFormat(std::span<const std::uint8_t> bytes, PictureFormat 
         case Decoder::TurboJpeg: return codecs::decodeJpeg(bytes);
         case Decoder::LibPng: return codecs::decodePng(bytes);
         case Decoder::OpenJpeg: return codecs::decodeJpeg2000(bytes);
-        case Decoder::OpenCv: return decodeWithOpenCv(bytes, format);
+        case Decoder::OpenCv:
+            if (format == PictureFormat::Bmp)
+                if (auto covered = codecs::checkBmpRunLengths(bytes); !covered) return covered.error();
+            return decodeWithOpenCv(bytes, format);
         case Decoder::Dcmtk:  // recognised by content before the header table is asked
         case Decoder::None: break;
     }

@@ -71,6 +71,73 @@ TEST(DecodeImage, TiffStripsLibtiffCannotDecodeAreRefused) {
     }
 }
 
+// A 8 x 6 BMP, RLE8 (bits 8) or RLE4 (bits 4), grey palette; `rows` are the runs of each row, bottom row first.
+std::vector<std::uint8_t> rleBmp(int bits, const std::vector<std::vector<std::uint8_t>>& rows, bool endOfBitmap) {
+    std::vector<std::uint8_t> data;
+    for (const auto& row : rows) {
+        data.insert(data.end(), row.begin(), row.end());
+        data.insert(data.end(), {0, 0});
+    }
+    if (endOfBitmap) data.insert(data.end(), {0, 1});
+    const std::uint32_t colours = 1u << bits, offset = 14 + 40 + 4 * colours;
+    std::vector<std::uint8_t> out(offset);
+    auto put = [&](std::size_t at, std::uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    out[0] = 'B';
+    out[1] = 'M';
+    put(2, offset + static_cast<std::uint32_t>(data.size()), 4);
+    put(10, offset, 4);
+    put(14, 40, 4);
+    put(18, 8, 4);
+    put(22, 6, 4);
+    put(26, 1, 2);
+    put(28, static_cast<std::uint32_t>(bits), 2);
+    put(30, bits == 8 ? 1 : 2, 4);
+    put(34, static_cast<std::uint32_t>(data.size()), 4);
+    put(46, colours, 4);
+    for (std::uint32_t i = 0; i < colours; ++i) put(54 + 4 * i, (i * 255 / (colours - 1)) * 0x010101u, 4);
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
+TEST(DecodeImage, RunLengthBmpMustCoverEveryRow) {
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> bytes;
+        bool whole;
+    };
+    const std::vector<std::vector<std::uint8_t>> rle8(6, {8, 200});                     // each row: 8 pixels of 200
+    const std::vector<std::vector<std::uint8_t>> rle4(6, {4, 0xFF, 0, 4, 0xFF, 0xFF});  // 4 of 15, then 4 literal
+    auto cut = [](std::vector<std::uint8_t> b, std::size_t n) {
+        b.resize(b.size() - n);
+        return b;
+    };
+    const Case cases[] = {
+        {"RLE8 whole", rleBmp(8, rle8, true), true},
+        {"RLE4 whole", rleBmp(4, rle4, true), true},
+        {"RLE8 without its end-of-bitmap marker", rleBmp(8, rle8, false), false},
+        {"RLE8 ending after three rows", rleBmp(8, {rle8.begin(), rle8.begin() + 3}, true), false},
+        {"RLE8 cut inside a run", cut(rleBmp(8, rle8, true), 5), false},
+        {"RLE4 cut inside a literal run", cut(rleBmp(4, rle4, true), 6), false},
+        {"RLE8 row longer than the picture",
+         rleBmp(8, {{9, 200}, {8, 200}, {8, 200}, {8, 200}, {8, 200}, {8, 200}}, true), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto image = decodeImage(c.bytes);
+        if (!c.whole) {
+            if (image) ADD_FAILURE() << "analysed";
+            else EXPECT_NE(image.error().message.find("damaged BMP RLE"), std::string::npos) << image.error().message;
+            continue;
+        }
+        ASSERT_TRUE(image) << image.error().message;
+        cv::Mat grey = image->pixels();
+        if (grey.channels() == 3) cv::extractChannel(grey, grey, 0);
+        EXPECT_EQ(cv::countNonZero(grey != (c.bytes[30] == 1 ? 200 : 255)), 0);
+    }
+}
+
 TEST(ReadWholeFile, RefusesFilesOverTheSizeLimit) {
     test::TempDir dir;
     test::writeBytes(dir / "big.bin", std::string(2048, 'x'));
