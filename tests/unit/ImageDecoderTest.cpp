@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
+#include "Codecs.h"
 #include "TestSupport.h"
 #include "orvix/ImageDecoder.h"
 
@@ -136,6 +137,28 @@ TEST(DecodeImage, RunLengthBmpMustCoverEveryRow) {
         if (grey.channels() == 3) cv::extractChannel(grey, grey, 0);
         EXPECT_EQ(cv::countNonZero(grey != (c.bytes[30] == 1 ? 200 : 255)), 0);
     }
+}
+
+// A picture over the sample budget is decoded at a reduced resolution, not refused and not at full size.
+TEST(DecodeJpeg2000, PicturesOverTheSampleBudgetAreDecodedAtAReducedResolution) {
+    cv::Mat bgra(64, 48, CV_8UC4, cv::Scalar(10, 20, 30, 255));
+    const auto jp2 = test::encode(".jp2", bgra);
+    const auto full = codecs::decodeJpeg2000Samples(jp2, UINT64_MAX, 4 * 64 * 48);
+    ASSERT_TRUE(full) << full.error().message;
+    EXPECT_EQ(full->width, 48);
+    const auto half = codecs::decodeJpeg2000Samples(jp2, UINT64_MAX, 4 * 64 * 48 - 1);
+    ASSERT_TRUE(half) << half.error().message;
+    EXPECT_EQ(half->width, 24);
+    EXPECT_EQ(half->height, 32);
+    EXPECT_EQ(half->values.size(), 4u * 24 * 32);
+    EXPECT_EQ(half->values[0], 30);  // red first
+    const auto quarter = codecs::decodeJpeg2000Samples(jp2, UINT64_MAX, 4 * 32 * 24 - 1);
+    ASSERT_TRUE(quarter) << quarter.error().message;
+    EXPECT_EQ(quarter->width, 12);
+    // OpenCV writes six resolution levels: at most five halvings.
+    const auto tooFew = codecs::decodeJpeg2000Samples(jp2, UINT64_MAX, 4);
+    ASSERT_FALSE(tooFew);
+    EXPECT_NE(tooFew.error().message.find("too few resolution levels"), std::string::npos) << tooFew.error().message;
 }
 
 TEST(ReadWholeFile, RefusesFilesOverTheSizeLimit) {
