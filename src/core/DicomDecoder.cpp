@@ -138,15 +138,19 @@ Result<std::vector<std::uint8_t>> firstFrameCodestream(DcmDataset& data) {
     return codestream;
 }
 
-// The bytes the header declares for every frame (Bits Allocated 1 packs eight samples to a byte).
+// The bytes the header declares for every frame (Bits Allocated 1 packs eight samples to a
+// byte; YBR_FULL_422 and YBR_PARTIAL_422 store two samples a pixel: Y Y Cb Cr for two pixels).
 std::uint64_t declaredPixelBytes(DcmDataset& data) {
     Uint16 rows = 0, columns = 0, samples = 1, bitsAllocated = 0;
     Sint32 frames = 1;
+    OFString photometric;
     data.findAndGetUint16(DCM_Rows, rows);
     data.findAndGetUint16(DCM_Columns, columns);
     data.findAndGetUint16(DCM_SamplesPerPixel, samples);
     data.findAndGetUint16(DCM_BitsAllocated, bitsAllocated);
     data.findAndGetSint32(DCM_NumberOfFrames, frames);
+    data.findAndGetOFString(DCM_PhotometricInterpretation, photometric);
+    if (samples == 3 && (photometric == "YBR_FULL_422" || photometric == "YBR_PARTIAL_422")) samples = 2;
     const std::uint64_t bits = std::uint64_t{rows} * columns * samples * bitsAllocated *
                                static_cast<std::uint64_t>(std::max<Sint32>(frames, 1));
     return (bits + 7) / 8;

@@ -34,7 +34,9 @@ void writeDicom(const std::filesystem::path& path, const DicomSpec& s) {
     putCommon(ds, UID_SecondaryCaptureImageStorage);
     check(ds->putAndInsertString(DCM_Modality, "CR"), "Modality");
     check(ds->putAndInsertUint16(DCM_SamplesPerPixel, s.rgb ? 3 : 1), "SamplesPerPixel");
-    check(ds->putAndInsertString(DCM_PhotometricInterpretation, s.rgb ? "RGB" : s.photometric.c_str()), "Photometric");
+    check(ds->putAndInsertString(DCM_PhotometricInterpretation,
+                                 s.rgb && s.photometric == "MONOCHROME2" ? "RGB" : s.photometric.c_str()),
+          "Photometric");
     if (s.rgb) check(ds->putAndInsertUint16(DCM_PlanarConfiguration, 0), "PlanarConfiguration");
     check(ds->putAndInsertUint16(DCM_Rows, static_cast<Uint16>(s.height)), "Rows");
     check(ds->putAndInsertUint16(DCM_Columns, static_cast<Uint16>(s.width)), "Columns");

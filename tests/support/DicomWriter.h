@@ -13,10 +13,10 @@ struct DicomSpec {
     int width = 0;
     int height = 0;
     int frames = 1;
-    int bitsAllocated = 8;  // 8 or 16
-    int bitsStored = 8;     // 8, 12 or 16
-    bool rgb = false;       // 3 samples, PhotometricInterpretation RGB (8-bit only)
-    std::string photometric = "MONOCHROME2";
+    int bitsAllocated = 8;                             // 8 or 16
+    int bitsStored = 8;                                // 8, 12 or 16
+    bool rgb = false;                                  // 3 samples, PhotometricInterpretation RGB (8-bit only)
+    std::string photometric = "MONOCHROME2";           // with rgb: RGB unless another colour one is named
     std::optional<std::pair<double, double>> window;   // centre, width
     std::string voiLutFunction;                        // "", "LINEAR", "SIGMOID"
     std::optional<std::pair<double, double>> rescale;  // slope, intercept

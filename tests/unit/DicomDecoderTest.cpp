@@ -218,6 +218,14 @@ TEST_F(DicomTest, DamagedOrShortPixelDataIsRefused) {
     auto padded =
         decodeImage(test::bytesOf(written({.width = 3, .height = 3, .samples = {1, 2, 3, 4, 5, 6, 7, 8, 9}})));
     EXPECT_TRUE(padded) << padded.error().message;
+    // Y Y Cb Cr for each two pixels: 2 x 2 pixels in 8 bytes.
+    auto subsampled = decodeImage(test::bytesOf(written({.width = 2,
+                                                         .height = 2,
+                                                         .rgb = true,
+                                                         .photometric = "YBR_FULL_422",
+                                                         .samples = {90, 90, 128, 128, 200, 200, 128, 128}})));
+    ASSERT_TRUE(subsampled) << subsampled.error().message;
+    EXPECT_LE(cv::norm(subsampled->pixels().at<cv::Vec3b>(1, 1), cv::Vec3b(200, 200, 200), cv::NORM_INF), 1.0);
 }
 
 TEST_F(DicomTest, BareDataSetIsImportedUnderItsNameAndNoPatientDataReachesTheReport) {
