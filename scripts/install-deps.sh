@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libopencv-dev libicu-dev nlohmann-json3-dev libdcmtk-dev libssl-dev
-  libturbojpeg0-dev libpng-dev libopenjp2-7-dev
+  libturbojpeg0-dev libpng-dev libopenjp2-7-dev libtiff-dev
   libgtest-dev libbenchmark-dev
   python3 python3-numpy python3-torch python3-torchvision python3-opencv python3-onnx python3-matplotlib python3-pil python3-pydicom
   clang clang-format libclang-rt-14-dev strace time libjpeg-turbo-progs poppler-utils

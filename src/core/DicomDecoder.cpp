@@ -20,13 +20,50 @@
 #include <dcmtk/dcmimgle/dcmimage.h>
 #include <dcmtk/dcmjpeg/djdecode.h>
 #include <dcmtk/dcmjpls/djdecode.h>
+#include <dcmtk/oflog/appender.h>
+#include <dcmtk/oflog/logger.h>
 #include <dcmtk/oflog/oflog.h>
+#include <dcmtk/oflog/spi/logevent.h>
 #include <opencv2/imgproc.hpp>
 
 #include "Codecs.h"
 
 namespace orvix {
 namespace {
+
+namespace log4cplus = dcmtk::log4cplus;
+
+// The warnings of the decoding in progress on this thread, if one is listening.
+thread_local std::vector<std::string>* codecWarnings = nullptr;
+
+// DCMTK's JPEG codecs report corrupt entropy data ("Corrupt JPEG data: ...", "Premature
+// end of JPEG file") only as a logged warning, and the frame's status stays good: the
+// samples libjpeg made up would be analysed. This appender hands those lines to the
+// decoding that caused them (DCMTK logs on the thread that decodes).
+class WarningCollector : public log4cplus::Appender {
+public:
+    ~WarningCollector() override { destructorImpl(); }
+    void close() override {}
+
+protected:
+    void append(const log4cplus::spi::InternalLoggingEvent& event) override {
+        if (codecWarnings != nullptr) codecWarnings->emplace_back(event.getMessage().c_str());
+    }
+};
+
+// Collects the codecs' warnings for its lifetime, on this thread.
+class CodecWarnings {
+public:
+    CodecWarnings() : previous_(codecWarnings) { codecWarnings = &lines_; }
+    ~CodecWarnings() { codecWarnings = previous_; }
+    CodecWarnings(const CodecWarnings&) = delete;
+    CodecWarnings& operator=(const CodecWarnings&) = delete;
+    const std::vector<std::string>& lines() const { return lines_; }
+
+private:
+    std::vector<std::string> lines_;
+    std::vector<std::string>* previous_;
+};
 
 void initialiseDcmtk() {
     static std::once_flag once;
@@ -36,6 +73,14 @@ void initialiseDcmtk() {
         DcmRLEDecoderRegistration::registerCodecs();
         // DCMTK's own warnings would reach standard error; the caller reports failures itself.
         OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
+        // The JPEG and JPEG-LS codecs' warnings go to the collector alone (not to the console).
+        const log4cplus::SharedAppenderPtr collector(new WarningCollector);
+        for (const char* name : {"dcmtk.dcmjpeg", "dcmtk.dcmjpls"}) {
+            log4cplus::Logger logger = log4cplus::Logger::getInstance(name);
+            logger.setAdditivity(false);
+            logger.setLogLevel(log4cplus::WARN_LOG_LEVEL);
+            logger.addAppender(collector);
+        }
     });
 }
 
@@ -62,12 +107,15 @@ bool hasDcmtkCodec(E_TransferSyntax xfer) {
     }
 }
 
+DcmPixelData* pixelDataOf(DcmDataset& data) {
+    DcmElement* element = nullptr;
+    return data.findAndGetElement(DCM_PixelData, element).good() ? dynamic_cast<DcmPixelData*>(element) : nullptr;
+}
+
 // The first frame's codestream: the fragments after the offset table up to the fragment that
 // starts the next frame (each frame's codestream starts with the SOC and SIZ markers).
 Result<std::vector<std::uint8_t>> firstFrameCodestream(DcmDataset& data) {
-    DcmElement* element = nullptr;
-    auto* pixelData =
-        data.findAndGetElement(DCM_PixelData, element).good() ? dynamic_cast<DcmPixelData*>(element) : nullptr;
+    DcmPixelData* pixelData = pixelDataOf(data);
     if (pixelData == nullptr) return Error{"DICOM file holds no image (no Pixel Data)"};
     E_TransferSyntax key = EXS_Unknown;
     const DcmRepresentationParameter* parameter = nullptr;
@@ -88,6 +136,97 @@ Result<std::vector<std::uint8_t>> firstFrameCodestream(DcmDataset& data) {
     }
     if (codestream.empty()) return Error{"JPEG 2000 pixel data holds no codestream"};
     return codestream;
+}
+
+// The bytes the header declares for every frame (Bits Allocated 1 packs eight samples to a
+// byte; YBR_FULL_422 and YBR_PARTIAL_422 store two samples a pixel: Y Y Cb Cr for two pixels).
+std::uint64_t declaredPixelBytes(DcmDataset& data) {
+    Uint16 rows = 0, columns = 0, samples = 1, bitsAllocated = 0;
+    Sint32 frames = 1;
+    OFString photometric;
+    data.findAndGetUint16(DCM_Rows, rows);
+    data.findAndGetUint16(DCM_Columns, columns);
+    data.findAndGetUint16(DCM_SamplesPerPixel, samples);
+    data.findAndGetUint16(DCM_BitsAllocated, bitsAllocated);
+    data.findAndGetSint32(DCM_NumberOfFrames, frames);
+    data.findAndGetOFString(DCM_PhotometricInterpretation, photometric);
+    if (samples == 3 && (photometric == "YBR_FULL_422" || photometric == "YBR_PARTIAL_422")) samples = 2;
+    const std::uint64_t bits = std::uint64_t{rows} * columns * samples * bitsAllocated *
+                               static_cast<std::uint64_t>(std::max<Sint32>(frames, 1));
+    return (bits + 7) / 8;
+}
+
+// DCMTK fills uncompressed pixel data that ends early with zeros (and allocates the whole
+// frame for any length, 100 bytes declaring 10000 x 10000 too): the length must be the one
+// the header declares, or one more where that is odd (DICOM pads values to even lengths).
+Status checkNativeLength(DcmDataset& data, DcmPixelData& pixels) {
+    const std::uint64_t expected = declaredPixelBytes(data);
+    const std::uint64_t length = pixels.getLength();
+    if (length == expected || (expected % 2 == 1 && length == expected + 1)) return Done{};
+    return Error{"Pixel Data holds " + std::to_string(length) + " bytes where the header declares " +
+                 std::to_string(expected)};
+}
+
+std::uint32_t little32(const Uint8* bytes) {
+    return bytes[0] | (std::uint32_t{bytes[1]} << 8) | (std::uint32_t{bytes[2]} << 16) |
+           (std::uint32_t{bytes[3]} << 24);
+}
+
+// The bytes one PackBits segment decodes to, counted up to `needed` (what follows is padding).
+std::uint64_t rleSegmentLength(const Uint8* segment, std::size_t size, std::uint64_t needed) {
+    std::uint64_t produced = 0;
+    std::size_t at = 0;
+    while (at < size && produced < needed) {
+        const auto header = static_cast<std::int8_t>(segment[at++]);
+        if (header >= 0) {  // header + 1 literal bytes
+            const std::size_t run = static_cast<std::size_t>(header) + 1;
+            if (run > size - at) break;
+            produced += run;
+            at += run;
+        } else if (header != -128) {  // the next byte, 1 - header times
+            if (at == size) break;
+            produced += static_cast<std::uint64_t>(1 - header);
+            ++at;
+        }
+    }
+    return produced;
+}
+
+// DCMTK's RLE decoder neither checks nor says that a segment decodes to fewer bytes than
+// the frame needs: the rest of the frame is whatever the heap held. Each segment of the
+// first frame (one fragment, after the offset table) must decode to Rows x Columns bytes.
+Status checkRleFirstFrame(DcmDataset& data, DcmPixelData& pixels) {
+    E_TransferSyntax key = EXS_Unknown;
+    const DcmRepresentationParameter* parameter = nullptr;
+    pixels.getOriginalRepresentationKey(key, parameter);
+    DcmPixelSequence* sequence = nullptr;
+    DcmPixelItem* item = nullptr;
+    Uint8* bytes = nullptr;
+    if (pixels.getEncapsulatedRepresentation(key, parameter, sequence).bad() || sequence == nullptr ||
+        sequence->getItem(item, 1).bad() || item->getUint8Array(bytes).bad() || bytes == nullptr)
+        return Error{"RLE pixel data holds no frame"};
+    const std::size_t size = item->getLength();
+    Uint16 rows = 0, columns = 0, samples = 1, bitsAllocated = 0;
+    data.findAndGetUint16(DCM_Rows, rows);
+    data.findAndGetUint16(DCM_Columns, columns);
+    data.findAndGetUint16(DCM_SamplesPerPixel, samples);
+    data.findAndGetUint16(DCM_BitsAllocated, bitsAllocated);
+    const std::uint64_t segments = std::uint64_t{samples} * ((bitsAllocated + 7u) / 8u);
+    if (size < 64) return Error{"RLE frame shorter than its header"};
+    if (little32(bytes) != segments)
+        return Error{"RLE frame of " + std::to_string(little32(bytes)) + " segments where the header needs " +
+                     std::to_string(segments)};
+    const std::uint64_t needed = std::uint64_t{rows} * columns;
+    for (std::uint64_t i = 0; i < segments; ++i) {
+        const std::uint64_t start = little32(bytes + 4 + 4 * i);
+        const std::uint64_t end = i + 1 < segments ? little32(bytes + 8 + 4 * i) : size;
+        if (start < 64 || start > end || end > size) return Error{"RLE frame with a damaged segment table"};
+        const std::uint64_t produced = rleSegmentLength(bytes + start, static_cast<std::size_t>(end - start), needed);
+        if (produced < needed)
+            return Error{"RLE segment " + std::to_string(i + 1) + " decodes to " + std::to_string(produced) + " of " +
+                         std::to_string(needed) + " bytes"};
+    }
+    return Done{};
 }
 
 // Replaces the JPEG 2000 pixel data with the first frame's samples, uncompressed, so that
@@ -189,8 +328,20 @@ Result<Image> decodeDicom(std::span<const std::uint8_t> bytes, std::uint64_t max
                          " is not supported"};
     }
 
-    // First frame only.
+    const DcmXfer pixelSyntax(xfer);
+    if (DcmPixelData* pixels = pixelDataOf(*data); pixels == nullptr) {
+        return Error{"DICOM file holds no image (Pixel Data is not pixel data)"};
+    } else if (!pixelSyntax.isEncapsulated()) {
+        if (auto whole = checkNativeLength(*data, *pixels); !whole) return Error{"DICOM " + whole.error().message};
+    } else if (xfer == EXS_RLELossless) {
+        if (auto whole = checkRleFirstFrame(*data, *pixels); !whole)
+            return Error{"DICOM pixel data damaged (" + whole.error().message + ")"};
+    }
+
+    // First frame only; a codec warning (corrupt JPEG data) refuses it like a failure.
+    CodecWarnings warnings;
     DicomImage image(data, xfer, CIF_MayDetachPixelData, 0, 1);
+    if (!warnings.lines().empty()) return Error{"DICOM pixel data damaged (" + warnings.lines().front() + ")"};
     if (image.getStatus() != EIS_Normal)
         return Error{std::string("DICOM image cannot be decoded (") + DicomImage::getString(image.getStatus()) + ")"};
 
@@ -209,6 +360,7 @@ Result<Image> decodeDicom(std::span<const std::uint8_t> bytes, std::uint64_t max
     const int width = static_cast<int>(image.getWidth());
     const int height = static_cast<int>(image.getHeight());
     const void* pixels = image.getOutputData(8, 0, 0);  // 8 bits, frame 0, interleaved colour
+    if (!warnings.lines().empty()) return Error{"DICOM pixel data damaged (" + warnings.lines().front() + ")"};
     if (pixels == nullptr || width <= 0 || height <= 0) return Error{"DICOM image cannot be rendered"};
 
     cv::Mat bgr;

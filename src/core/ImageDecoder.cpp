@@ -4,6 +4,8 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -17,6 +19,7 @@
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <tiffio.h>
 
 #include "Codecs.h"
 #include "orvix/DicomDecoder.h"
@@ -55,6 +58,41 @@ private:
     std::streambuf* previous_;
 };
 
+// The first libtiff error of the TIFF decode in progress on this thread, if one is listening.
+thread_local std::string* tiffError = nullptr;
+
+// libtiff reports a damaged strip or tile (an LZW code not yet in the table, a deflate
+// error, data that ends before the strip does) to its error handler, and OpenCV 4.6 goes
+// on with what was decoded. OpenCV installs libtiff's plain handler; the extended one,
+// which libtiff calls as well, is Orvix's, process-wide, and keeps the error for the
+// thread whose decode caused it (libtiff reports on the thread that decodes).
+void keepTiffError(thandle_t, const char* module, const char* format, va_list arguments) {
+    if (tiffError == nullptr || !tiffError->empty()) return;
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    *tiffError = module != nullptr && *module != '\0' ? std::string(module) + ": " + text : std::string(text);
+}
+
+class TiffErrorCapture {
+public:
+    TiffErrorCapture() : previous_(tiffError) {
+        static const bool installed = [] {
+            TIFFSetErrorHandlerExt(keepTiffError);
+            return true;
+        }();
+        (void)installed;
+        tiffError = &error_;
+    }
+    ~TiffErrorCapture() { tiffError = previous_; }
+    TiffErrorCapture(const TiffErrorCapture&) = delete;
+    TiffErrorCapture& operator=(const TiffErrorCapture&) = delete;
+    const std::string& error() const { return error_; }
+
+private:
+    std::string error_;
+    std::string* previous_;
+};
+
 // BMP, TIFF, WebP and PNM through OpenCV, whose decoders for them refuse a file cut
 // short or damaged (the tests cut every offered format at every length). OpenCV's log
 // is silenced: its lines would stand beside Orvix's one diagnostic per refused file.
@@ -70,12 +108,14 @@ Result<cv::Mat> decodeWithOpenCv(std::span<const std::uint8_t> bytes, PictureFor
     std::string why;
     {
         CerrCapture capture;
+        const TiffErrorCapture tiff;
         try {
             decoded = cv::imdecode(raw, cv::IMREAD_UNCHANGED);
         } catch (const cv::Exception& e) {
             return Error{"damaged or unsupported " + std::string(formatName(format)) + " data: " + e.err};
         }
         why = capture.reason();
+        if (!tiff.error().empty()) return Error{"damaged TIFF data: " + tiff.error()};
     }
     if (decoded.empty())
         return Error{"damaged or unsupported " + std::string(formatName(format)) + " data" +
@@ -88,7 +128,10 @@ Result<cv::Mat> decodeFormat(std::span<const std::uint8_t> bytes, PictureFormat 
         case Decoder::TurboJpeg: return codecs::decodeJpeg(bytes);
         case Decoder::LibPng: return codecs::decodePng(bytes);
         case Decoder::OpenJpeg: return codecs::decodeJpeg2000(bytes);
-        case Decoder::OpenCv: return decodeWithOpenCv(bytes, format);
+        case Decoder::OpenCv:
+            if (format == PictureFormat::Bmp)
+                if (auto covered = codecs::checkBmpRunLengths(bytes); !covered) return covered.error();
+            return decodeWithOpenCv(bytes, format);
         case Decoder::Dcmtk:  // recognised by content before the header table is asked
         case Decoder::None: break;
     }

@@ -95,7 +95,7 @@ Result<Jpeg2000Samples> toSamples(const opj_image_t& image) {
 
 }  // namespace
 
-Result<Jpeg2000Samples> decodeJpeg2000Samples(Bytes bytes, std::uint64_t maxPixels) {
+Result<Jpeg2000Samples> decodeJpeg2000Samples(Bytes bytes, std::uint64_t maxPixels, std::uint64_t maxSamples) {
     const bool codestream = bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0x4F;
     MemoryStream memory{bytes, 0};
     std::string problem;
@@ -120,8 +120,25 @@ Result<Jpeg2000Samples> decodeJpeg2000Samples(Bytes bytes, std::uint64_t maxPixe
                          opj_decoder_set_strict_mode(codec.get(), OPJ_TRUE) &&
                          opj_read_header(stream.get(), codec.get(), &raw);
     const std::unique_ptr<opj_image_t, ImageCloser> image(raw);
-    if (decoded && static_cast<std::uint64_t>(image->x1 - image->x0) * (image->y1 - image->y0) > maxPixels)
-        return Error{"JPEG 2000 codestream declares more than " + std::to_string(maxPixels) + " pixels"};
+    if (decoded) {
+        std::uint64_t width = image->x1 - image->x0, height = image->y1 - image->y0;
+        if (width * height > maxPixels)
+            return Error{"JPEG 2000 codestream declares more than " + std::to_string(maxPixels) + " pixels"};
+        // OpenJPEG holds about eight bytes per sample while it decodes (a 10000 x 10000 RGBA
+        // picture of 1.5 KB peaked at 3.25 GB): a picture of more samples than maxSamples is
+        // decoded at the first resolution level (half, quarter, ... the size) that fits.
+        std::uint32_t reduce = 0;
+        while (width * height * image->numcomps > maxSamples) {
+            width = (width + 1) / 2;
+            height = (height + 1) / 2;
+            ++reduce;
+        }
+        if (reduce > 0 && !opj_set_decoded_resolution_factor(codec.get(), reduce))
+            return Error{"JPEG 2000 codestream of " + std::to_string(image->numcomps) + " components x " +
+                         std::to_string(image->x1 - image->x0) + " x " + std::to_string(image->y1 - image->y0) +
+                         " pixels has too few resolution levels to decode within " + std::to_string(maxSamples) +
+                         " samples"};
+    }
     if (!decoded || !opj_decode(codec.get(), stream.get(), image.get()) ||
         !opj_end_decompress(codec.get(), stream.get()) || !problem.empty())
         return Error{"damaged JPEG 2000 data: " + (problem.empty() ? std::string("unreadable") : problem)};

@@ -94,17 +94,23 @@ Result<PictureSize> tiff(Bytes b) {
     if (ifd == 0 || ifd > b.size() || b.size() - ifd < countSize) return damaged("TIFF");
     const std::uint64_t count = rd(static_cast<std::size_t>(ifd), static_cast<int>(countSize));
     std::uint64_t width = 0, height = 0;
+    bool seen[2] = {false, false};
     for (std::uint64_t i = 0; i < count; ++i) {
         const std::uint64_t at = ifd + countSize + i * entrySize;
         if (at + entrySize > b.size()) return damaged("TIFF");
         const auto tag = rd(static_cast<std::size_t>(at), 2);
         const auto type = rd(static_cast<std::size_t>(at) + 2, 2);
         if (tag != 256 && tag != 257) continue;
+        // libtiff sizes the picture from the first entry; had this reading taken another, 12 KB
+        // declaring gigapixels would pass the pixel limit here and be allocated there.
+        if (seen[tag - 256])
+            return Error{std::string("TIFF header repeats ") + (tag == 256 ? "ImageWidth" : "ImageLength")};
         const std::uint64_t v = type == 3           ? rd(static_cast<std::size_t>(at + valueAt), 2)
                                 : type == 4         ? rd(static_cast<std::size_t>(at + valueAt), 4)
                                 : type == 16 && big ? rd(static_cast<std::size_t>(at + valueAt), 8)
                                                     : 0;
         (tag == 256 ? width : height) = v;
+        seen[tag - 256] = true;
     }
     return sized(width, height, "TIFF");
 }

@@ -1,10 +1,14 @@
 #include "DicomWriter.h"
 
+#include <memory>
 #include <stdexcept>
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcpixel.h>
+#include <dcmtk/dcmdata/dcpixseq.h>
+#include <dcmtk/dcmdata/dcpxitem.h>
 #include <dcmtk/dcmdata/dcrleerg.h>
 #include <dcmtk/dcmdata/dcuid.h>
 
@@ -30,7 +34,9 @@ void writeDicom(const std::filesystem::path& path, const DicomSpec& s) {
     putCommon(ds, UID_SecondaryCaptureImageStorage);
     check(ds->putAndInsertString(DCM_Modality, "CR"), "Modality");
     check(ds->putAndInsertUint16(DCM_SamplesPerPixel, s.rgb ? 3 : 1), "SamplesPerPixel");
-    check(ds->putAndInsertString(DCM_PhotometricInterpretation, s.rgb ? "RGB" : s.photometric.c_str()), "Photometric");
+    check(ds->putAndInsertString(DCM_PhotometricInterpretation,
+                                 s.rgb && s.photometric == "MONOCHROME2" ? "RGB" : s.photometric.c_str()),
+          "Photometric");
     if (s.rgb) check(ds->putAndInsertUint16(DCM_PlanarConfiguration, 0), "PlanarConfiguration");
     check(ds->putAndInsertUint16(DCM_Rows, static_cast<Uint16>(s.height)), "Rows");
     check(ds->putAndInsertUint16(DCM_Columns, static_cast<Uint16>(s.width)), "Columns");
@@ -48,7 +54,17 @@ void writeDicom(const std::filesystem::path& path, const DicomSpec& s) {
         check(ds->putAndInsertString(DCM_RescaleSlope, std::to_string(s.rescale->first).c_str()), "RescaleSlope");
         check(ds->putAndInsertString(DCM_RescaleIntercept, std::to_string(s.rescale->second).c_str()), "Intercept");
     }
-    if (s.bitsAllocated == 8) {
+    if (!s.jpeg.empty()) {
+        // An empty offset table, then the codestream as the one fragment.
+        auto sequence = std::make_unique<DcmPixelSequence>(DCM_PixelSequenceTag);
+        sequence->insert(new DcmPixelItem(DCM_PixelItemTag));
+        auto* fragment = new DcmPixelItem(DCM_PixelItemTag);
+        check(fragment->putUint8Array(s.jpeg.data(), static_cast<unsigned long>(s.jpeg.size())), "fragment");
+        sequence->insert(fragment);
+        auto pixels = std::make_unique<DcmPixelData>(DCM_PixelData);
+        pixels->putOriginalRepresentation(EXS_JPEGProcess1, nullptr, sequence.release());
+        check(ds->insert(pixels.release(), true), "Pixels");
+    } else if (s.bitsAllocated == 8) {
         std::vector<Uint8> bytes(s.samples.begin(), s.samples.end());
         check(ds->putAndInsertUint8Array(DCM_PixelData, bytes.data(), static_cast<unsigned long>(bytes.size())),
               "Pixels");
@@ -57,7 +73,7 @@ void writeDicom(const std::filesystem::path& path, const DicomSpec& s) {
             ds->putAndInsertUint16Array(DCM_PixelData, s.samples.data(), static_cast<unsigned long>(s.samples.size())),
             "Pixels");
     }
-    E_TransferSyntax xfer = EXS_LittleEndianExplicit;
+    E_TransferSyntax xfer = s.jpeg.empty() ? EXS_LittleEndianExplicit : EXS_JPEGProcess1;
     if (s.rle) {
         DcmRLEEncoderRegistration::registerCodecs();
         xfer = EXS_RLELossless;

@@ -1,4 +1,8 @@
+#include <algorithm>
+#include <cstring>
+
 #include <gtest/gtest.h>
+#include <opencv2/core.hpp>
 
 #include "DicomWriter.h"
 #include "TestSupport.h"
@@ -154,6 +158,74 @@ TEST_F(DicomTest, FilesWithoutAPictureOrDamagedAreRefused) {
         ASSERT_FALSE(image) << reason;
         EXPECT_NE(image.error().message.find(reason), std::string::npos) << image.error().message;
     }
+}
+
+// Damage anywhere in these pictures changes what would be analysed: each is refused, naming the reason.
+TEST_F(DicomTest, DamagedOrShortPixelDataIsRefused) {
+    const int side = 64;
+    const std::pair<double, double> identity{128.0, 256.0};
+    std::vector<std::uint16_t> samples;
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x) samples.push_back(static_cast<std::uint16_t>((x * 7 + y * 13 + x * y) % 256));
+    cv::Mat grey(side, side, CV_8UC1);
+    std::copy(samples.begin(), samples.end(), grey.begin<std::uint8_t>());
+    const std::vector<std::uint8_t> jpeg = test::encode(".jpg", grey);
+    std::vector<std::uint8_t> corruptJpeg = jpeg;  // the second half of the entropy data zeroed
+    std::fill(corruptJpeg.begin() + static_cast<std::ptrdiff_t>(jpeg.size() / 2), corruptJpeg.end() - 2, 0);
+    ASSERT_FALSE(decodeImage(corruptJpeg)) << "the same codestream as a .jpg";
+
+    // RLE whose segment holds only no-op headers (-128): it decodes to nothing.
+    test::writeDicom(dir_ / "rle.dcm",
+                     {.width = side, .height = side, .window = identity, .rle = true, .samples = samples});
+    std::string noOpRle = test::readBytes(dir_ / "rle.dcm");
+    const auto header = noOpRle.find(std::string("\x01\0\0\0\x40\0\0\0", 8));
+    ASSERT_NE(header, std::string::npos);
+    std::uint32_t fragment = 0;
+    std::memcpy(&fragment, noOpRle.data() + header - 4, 4);
+    std::fill(noOpRle.begin() + static_cast<std::ptrdiff_t>(header + 64),
+              noOpRle.begin() + static_cast<std::ptrdiff_t>(header + fragment), '\x80');
+
+    auto written = [&](const DicomSpec& spec) {
+        test::writeDicom(dir_ / "case.dcm", spec);
+        return test::readBytes(dir_ / "case.dcm");
+    };
+    const std::vector<std::uint16_t> quarter(samples.begin(), samples.begin() + 1000);
+    std::vector<std::uint16_t> odd = samples;
+    odd.push_back(0);  // 4097 bytes, stored as 4098
+    const std::pair<std::string, const char*> refused[] = {
+        {written({.width = side, .height = side, .jpeg = corruptJpeg}), "Corrupt JPEG data"},
+        {noOpRle, "RLE segment 1 decodes to 0 of 4096 bytes"},
+        {written({.width = side, .height = side, .samples = quarter}),
+         "Pixel Data holds 1000 bytes where the header declares 4096"},
+        {written({.width = side, .height = side, .samples = odd}),
+         "Pixel Data holds 4098 bytes where the header declares 4096"},
+        {written({.width = 10000, .height = 10000, .samples = std::vector<std::uint16_t>(100, 9)}),
+         "Pixel Data holds 100 bytes where the header declares 100000000"},
+    };
+    for (const auto& [bytes, reason] : refused) {
+        auto image = decodeImage(test::bytesOf(bytes));
+        if (image) ADD_FAILURE() << "analysed: " << reason;
+        else EXPECT_NE(image.error().message.find(reason), std::string::npos) << image.error().message;
+    }
+
+    // The same pictures whole, and an odd length with its pad byte, decode.
+    auto whole = decodeImage(test::bytesOf(written({.width = side, .height = side, .window = identity, .jpeg = jpeg})));
+    ASSERT_TRUE(whole) << whole.error().message;
+    EXPECT_LE(cv::norm(whole->pixels(), grey, cv::NORM_INF), 8.0);
+    auto rle = decodeImage(test::bytesOf(test::readBytes(dir_ / "rle.dcm")));
+    ASSERT_TRUE(rle) << rle.error().message;
+    EXPECT_EQ(cv::norm(rle->pixels(), grey, cv::NORM_INF), 0.0);
+    auto padded =
+        decodeImage(test::bytesOf(written({.width = 3, .height = 3, .samples = {1, 2, 3, 4, 5, 6, 7, 8, 9}})));
+    EXPECT_TRUE(padded) << padded.error().message;
+    // Y Y Cb Cr for each two pixels: 2 x 2 pixels in 8 bytes.
+    auto subsampled = decodeImage(test::bytesOf(written({.width = 2,
+                                                         .height = 2,
+                                                         .rgb = true,
+                                                         .photometric = "YBR_FULL_422",
+                                                         .samples = {90, 90, 128, 128, 200, 200, 128, 128}})));
+    ASSERT_TRUE(subsampled) << subsampled.error().message;
+    EXPECT_LE(cv::norm(subsampled->pixels().at<cv::Vec3b>(1, 1), cv::Vec3b(200, 200, 200), cv::NORM_INF), 1.0);
 }
 
 TEST_F(DicomTest, BareDataSetIsImportedUnderItsNameAndNoPatientDataReachesTheReport) {

@@ -60,6 +60,12 @@ TEST(ReadPictureSize, UnknownDamagedAndEmptyHeaders) {
         {"png cut inside the header", png},
         {"jpeg cut before the frame header", jpeg},
         {"pgm of zero pixels", bytes("P5\n# a comment\n0 12\n255\n")},
+        // libtiff takes the first entries (40000 x 15000), a reading of the last would pass 10 x 10.
+        {"tiff repeating its size",
+         bytes(std::string("II*\0\x08\0\0\0\x04\0", 10) + std::string("\0\x01\x04\0\x01\0\0\0\x40\x9c\0\0", 12) +
+               std::string("\x01\x01\x04\0\x01\0\0\0\x98\x3a\0\0", 12) +
+               std::string("\0\x01\x03\0\x01\0\0\0\x0a\0\0\0", 12) +
+               std::string("\x01\x01\x03\0\x01\0\0\0\x0a\0\0\0", 12) + std::string(4, '\0'))},
         {"tiff header only, found by fuzzing",
          bytes(test::readBytes(test::fixtures() / "regressions" / "tiff-header-only.bin"))},
     };
