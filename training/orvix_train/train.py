@@ -27,10 +27,14 @@ TASKS = {
 # Each task's network around PlainNet's convolutions: the disease model normalises each picture's intensities (the
 # hospitals' exposures and processing differ); the gate looks at the picture averaged down to 112 x 112.
 ARCHITECTURE = {"disease": {"input_norm": True}, "gate": {"input_pool": 2}}
-# The disease model's floors per population: one threshold must serve children and adults alike.
-# "adult-rsna" (normals only) holds only its specificity floor: the same hospital's healthy adults through another
-# export must be called NEGATIVE as often as NIH's own.
-POPULATION_FLOORS = {"paediatric": (0.96, 0.90), "adult": (0.90, 0.85), "adult-rsna": (0.0, 0.85)}
+# The disease model's floors (sensitivity, specificity) per population: one threshold must serve children and adults
+# alike. They are the floors the models are held to on films of other hospitals. "adult-rsna" (normals only) holds
+# only its specificity floor: healthy adults whose films were processed otherwise must be called NEGATIVE too.
+POPULATION_FLOORS = {"paediatric": (0.95, 0.85), "adult": (0.85, 0.75), "adult-rsna": (0.0, 0.80)}
+# The processing shifts whose views the threshold must serve beside the clean and shifted ones; the two applied
+# together are reported as a stress test only (served too, they would push the threshold to where a third of the
+# adult pneumonias are missed on clean films).
+THRESHOLD_SHIFTS = ("clahe", "wide-unsharp")
 # Seeds of the shifted validation passes (augment.shifted_batch), each over every validation picture.
 SHIFT_SEEDS = (1, 2)
 # Share of the unstable verdicts' probabilities that the disease model's borderline band holds.
@@ -341,10 +345,10 @@ def calibrate(task, val):
         # Fitted on clean and deliberately degraded views together, its confidence falls where a
         # picture is doubtful.
         return metrics.fit_temperature(np.concatenate([val.clean, val.degraded]), np.concatenate([val.y, val.y2]))
-    # The disease model: the worst population's likelihood, clean or under a processing shift, decides.
-    views = [val.clean, *val.processed.values()]
-    groups = [f"{name}/{g}" for name in ["clean", *val.processed] for g in val.groups]
-    return metrics.fit_temperature(np.concatenate(views), np.tile(val.y, len(views)), np.array(groups))
+    # The disease model: the worst population's likelihood on clean validation decides (the adults', whose
+    # probabilities are the least reliable). Under the processing shifts too, it would soften every answer
+    # towards 0.5 (a temperature near 5), which serves no population.
+    return metrics.fit_temperature(val.clean, val.y, val.groups)
 
 
 def choose_threshold(task, val, temperature):
@@ -359,15 +363,15 @@ def choose_threshold(task, val, temperature):
     p_clean, p_shift = positive_probability(val.clean), positive_probability(val.shifted)
     p_processed = {name: positive_probability(logits) for name, logits in val.processed.items()}
     if task == "disease":
-        # The worst group decides: every population, clean, shifted and under each processing shift.
+        # The worst group decides: every population, clean, shifted and under each of THRESHOLD_SHIFTS.
         views = []
         for grp, (min_sens, min_spec) in POPULATION_FLOORS.items():
             if not (val.groups == grp).any():
                 continue
             views += [(p_clean[val.groups == grp], val.y[val.groups == grp], min_sens, min_spec),
                       (p_shift[val.groups2 == grp], val.y2[val.groups2 == grp], min_sens, min_spec)]
-            views += [(p[val.groups == grp], val.y[val.groups == grp], min_sens, min_spec)
-                      for p in p_processed.values()]
+            views += [(p_processed[name][val.groups == grp], val.y[val.groups == grp], min_sens, min_spec)
+                      for name in THRESHOLD_SHIFTS]
         threshold, feasible, margin = metrics.constrained_threshold(views)
     else:
         threshold, feasible = metrics.operating_threshold([p_clean, p_shift], [val.y, val.y2], *floors)
