@@ -132,7 +132,9 @@ TEST(ModelLoad, TakesTheGreyPlaneOnlyWhereTheChannelsAreAlike) {
 }
 
 // The one-plane copy against the network itself, run here by OpenCV on the three planes of the same
-// buffer: a grey film's answers agree to rounding, and a tinted copy of it still takes the three planes.
+// buffer: a grey film's answers agree to rounding, and a tinted copy of it still takes the three planes
+// (the same network: equal but for the float rounding of two runs, about 1e-7 of the logits; the one-plane
+// copy's summed weights differ by about 1e-6).
 TEST(ModelPrediction, GreyPicturesGiveTheThreePlaneAnswers) {
     const std::filesystem::path shipped = ORVIX_SHIPPED_MODELS;
     auto film = decodeImage(test::bytesOf(test::readBytes(test::fixtures() / "pictures" / "chest-normal-2mp.jpeg")));
@@ -145,7 +147,7 @@ TEST(ModelPrediction, GreyPicturesGiveTheThreePlaneAnswers) {
         const char* name;
         Image picture;
         double tolerance;
-    } pictures[] = {{"grey film", *film, 1e-5}, {"tinted film", Image(tinted), 1e-9}};
+    } pictures[] = {{"grey film", *film, 1e-5}, {"tinted film", Image(tinted), 1e-7}};
     for (const char* name : {"XRayClassifier1", "SickClassifier1"}) {
         const auto resource = shipped / (std::string(name) + ".mlmodelc");
         auto model = Model::load(resource);
