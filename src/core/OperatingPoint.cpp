@@ -138,9 +138,8 @@ std::optional<std::filesystem::path> findOperatingPoint(const EnvironmentLookup&
     std::optional<std::filesystem::path> config;
     if (auto xdg = environment("XDG_CONFIG_HOME")) config = std::filesystem::path(*xdg);
     else if (auto home = environment("HOME")) config = std::filesystem::path(*home) / ".config";
-    for (const auto& candidate :
-         {config ? std::optional(*config / "orvix" / "operating-point.json") : std::nullopt,
-          std::optional(systemDirectory / "operating-point.json")}) {
+    for (const auto& candidate : {config ? std::optional(*config / "orvix" / "operating-point.json") : std::nullopt,
+                                  std::optional(systemDirectory / "operating-point.json")}) {
         std::error_code ec;
         if (candidate && std::filesystem::exists(*candidate, ec)) return candidate;
     }

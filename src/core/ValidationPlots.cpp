@@ -12,15 +12,15 @@ namespace orvix {
 namespace {
 
 constexpr int kWidth = 640, kHeight = 480, kLeft = 70, kRight = 20, kTop = 40, kBottom = 60;
-const cv::Scalar kInk(40, 40, 40), kGrid(225, 225, 225), kBlue(180, 100, 30), kRed(40, 40, 210),
-    kGreen(60, 150, 40), kOrange(0, 140, 255);
+const cv::Scalar kInk(40, 40, 40), kGrid(225, 225, 225), kBlue(180, 100, 30), kRed(40, 40, 210), kGreen(60, 150, 40),
+    kOrange(0, 140, 255);
 
 // A blank plot with its title, axes, ticks and axis names; maps (x, y) in [0, 1] to pixels.
 class Canvas {
 public:
     Canvas(const std::string& title, const std::string& xName, const std::string& yName)
         : picture_(kHeight, kWidth, CV_8UC3, cv::Scalar(255, 255, 255)) {
-        text(title, {kLeft, 25}, 0.6);
+        text(title, {kLeft + 90, 25}, 0.6);
         for (int i = 0; i <= 5; ++i) {
             const double v = i / 5.0;
             cv::line(picture_, at(v, 0), at(v, 1), kGrid, 1);
@@ -67,22 +67,22 @@ cv::Mat rocPlot(const ValidationReport& report) {
     Canvas c(title, "1 - specificity", "sensitivity");
     c.line(0, 0, 1, 1, kGrid, 1);
     for (std::size_t i = 1; i < report.roc.size(); ++i)
-        c.line(report.roc[i - 1].falsePositiveRate, report.roc[i - 1].truePositiveRate,
-               report.roc[i].falsePositiveRate, report.roc[i].truePositiveRate, kBlue);
+        c.line(report.roc[i - 1].falsePositiveRate, report.roc[i - 1].truePositiveRate, report.roc[i].falsePositiveRate,
+               report.roc[i].truePositiveRate, kBlue);
     for (const auto& [figures, colour, name] : {std::tuple{&report.shipped, kGreen, "model threshold "},
                                                 std::tuple{&report.local, kOrange, "local threshold "}}) {
         const double x = 1.0 - figures->specificity.value, y = figures->sensitivity.value;
         c.dot(x, y, 6, colour);
-        c.text(name + percent(figures->threshold), colour == kGreen ? cv::Point(kLeft + 250, kTop + 340)
-                                                                    : cv::Point(kLeft + 250, kTop + 360),
-               0.5, colour);
+        c.text(name + percent(figures->threshold),
+               colour == kGreen ? cv::Point(kLeft + 250, kTop + 340) : cv::Point(kLeft + 250, kTop + 360), 0.5, colour);
     }
     return c.picture();
 }
 
 cv::Mat reliabilityPlot(const ValidationReport& report) {
     char title[64];
-    std::snprintf(title, sizeof title, "Reliability, expected calibration error %.3f", report.calibration.expectedError);
+    std::snprintf(title, sizeof title, "Reliability, expected calibration error %.3f",
+                  report.calibration.expectedError);
     Canvas c(title, "mean P(PNEUMONIA) in the bin", "share labelled PNEUMONIA");
     c.line(0, 0, 1, 1, kGrid, 1);
     std::size_t most = 1;
@@ -103,8 +103,7 @@ cv::Mat probabilityHistogram(std::span<const LabelledScore> films, const Validat
         const auto bin = static_cast<std::size_t>(std::clamp(std::floor(film.probability * kBins), 0.0, kBins - 1.0));
         ++counts[film.positive][bin];
     }
-    for (const auto& [label, colour, row] :
-         {std::tuple{0, kBlue, kTop + 20}, std::tuple{1, kRed, kTop + 40}}) {
+    for (const auto& [label, colour, row] : {std::tuple{0, kBlue, kTop + 20}, std::tuple{1, kRed, kTop + 40}}) {
         const double most = std::max(1.0, *std::max_element(counts[label].begin(), counts[label].end()));
         for (std::size_t b = 0; b < kBins; ++b) {
             const double x0 = static_cast<double>(b) / kBins, x1 = static_cast<double>(b + 1) / kBins;

@@ -89,9 +89,9 @@ struct OperatingFigures {
 
 struct ValidationReport {
     std::size_t positives = 0, negatives = 0;
-    Interval auc;                 // the interval from the bootstrap
-    OperatingFigures shipped;     // at the model's own threshold
-    double borderlineShare = 0.0; // films inside the shipped band (0 without one)
+    Interval auc;                  // the interval from the bootstrap
+    OperatingFigures shipped;      // at the model's own threshold
+    double borderlineShare = 0.0;  // films inside the shipped band (0 without one)
     Calibration calibration;
     // The threshold that reaches the target on these films; its interval and that of the
     // specificity there come from the bootstrap (each replicate chooses its own threshold).
