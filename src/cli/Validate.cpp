@@ -224,7 +224,8 @@ int runValidation(const BatchOptions& options, const std::function<Result<std::v
             workers.emplace_back([&] {
                 for (std::size_t i; (i = next++) < outcomes.size();) {
                     auto& o = outcomes[i];
-                    o.result = importImage(ImporterOutcome::success(films.labelled[i].path), state, Preparation::Shared);
+                    o.result =
+                        importImage(ImporterOutcome::success(films.labelled[i].path), state, Preparation::Shared);
                     if (o.result.status != ImportStatus::Analysed) continue;
                     o.chest = isChestXRay(state.classificationLabel2.get());
                     const auto& probs = o.result.disease->classLabelProbs;
@@ -255,8 +256,8 @@ int runValidation(const BatchOptions& options, const std::function<Result<std::v
     settings.targetSensitivity = options.targetSensitivity;
     auto validated = validate(scores, settings);
     if (!validated) {
-        std::cerr << "orvix-screen: " << dir.string() << ": cannot validate on the films that were analysed: "
-                  << validated.error().message << '\n';
+        std::cerr << "orvix-screen: " << dir.string()
+                  << ": cannot validate on the films that were analysed: " << validated.error().message << '\n';
         return 2;
     }
     const ValidationReport& r = *validated;
@@ -360,8 +361,8 @@ int runValidation(const BatchOptions& options, const std::function<Result<std::v
             std::vector<std::uint8_t> png;
             const auto target = *options.plotsDir / name;
             auto saved = cv::imencode(".png", picture, png)
-                             ? writeFileAtomically(target, std::string_view(reinterpret_cast<const char*>(png.data()),
-                                                                            png.size()))
+                             ? writeFileAtomically(
+                                   target, std::string_view(reinterpret_cast<const char*>(png.data()), png.size()))
                              : Status(Error{"cannot encode " + target.string()});
             if (!saved) {
                 std::cerr << "orvix-screen: " << saved.error().message << '\n';
