@@ -22,6 +22,14 @@ struct BatchOptions {
     };
     std::optional<Shard> shard;
     std::optional<unsigned> jobs;  // pictures analysed at once; the number of cores when not given
+    // --validate DIR: measure the disease model on labelled films instead of screening PATHs.
+    std::optional<std::filesystem::path> validateDir;
+    std::optional<std::filesystem::path> labelsFile;  // path,label lines; else NORMAL/PNEUMONIA folders
+    double targetSensitivity = 0.95;                  // in (0, 1]
+    std::optional<std::filesystem::path> plotsDir;
+    std::optional<std::filesystem::path> saveOperatingPoint;
+    // --operating-point FILE: verdicts at a clinic's own threshold.
+    std::optional<std::filesystem::path> operatingPoint;
     bool showConsole = false;
     bool help = false;
     bool version = false;

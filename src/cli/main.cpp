@@ -22,12 +22,14 @@
 #include "BatchOptions.h"
 #include "PathText.h"
 #include "ResumeFile.h"
+#include "Validate.h"
 #include "orvix/Console.h"
 #include "orvix/DiagnosisState.h"
 #include "orvix/Format.h"
 #include "orvix/Heatmap.h"
 #include "orvix/ImageDecoder.h"
 #include "orvix/ImportRun.h"
+#include "orvix/OperatingPoint.h"
 #include "orvix/PictureSearch.h"
 #include "orvix/Report.h"
 #include "orvix/ReportSaver.h"
@@ -115,6 +117,7 @@ struct Row {
     std::string verdict;  // NEGATIVE / POSITIVE / NOT A CHEST X-RAY
     bool isChestXRay = false;
     double accuracy = 0.0;
+    std::string operatingPoint;  // what made the verdict, when a clinic's operating point did
 };
 
 nlohmann::json jsonRow(const Row& row) {
@@ -136,6 +139,7 @@ nlohmann::json jsonRow(const Row& row) {
     j["result"] = ok ? nlohmann::json(row.verdict) : nlohmann::json(nullptr);
     j["isChestXRay"] = ok ? nlohmann::json(row.isChestXRay) : nlohmann::json(nullptr);
     j["accuracy"] = ok ? nlohmann::json(row.accuracy) : nlohmann::json(nullptr);
+    if (!row.operatingPoint.empty()) j["operatingPoint"] = row.operatingPoint;
     return j;
 }
 
@@ -151,7 +155,9 @@ std::string formatRow(const Row& row, OutputFormat format) {
             line << pathText(row.path.native(), PathEscape::InvalidUtf8AndControls) << '\t'
                  << (gate ? gate->classLabel : "-") << ' ' << describeDouble(probabilityOf(gate)) << '\t'
                  << (disease ? disease->classLabel : "-") << ' ' << describeDouble(probabilityOf(disease)) << '\t'
-                 << row.verdict << '\n';
+                 << row.verdict;
+            if (!row.operatingPoint.empty()) line << '\t' << row.operatingPoint;
+            line << '\n';
             return line.str();
         }
         case OutputFormat::Csv: {
@@ -161,8 +167,9 @@ std::string formatRow(const Row& row, OutputFormat format) {
                  << (gate ? describeDouble(probabilityOf(gate)) : "") << ','
                  << csvField(disease ? disease->classLabel : "") << ','
                  << (disease ? describeDouble(probabilityOf(disease)) : "") << ',' << (ok ? row.verdict : "") << ','
-                 << (ok ? (row.isChestXRay ? "true" : "false") : "") << ',' << (ok ? describeDouble(row.accuracy) : "")
-                 << '\n';
+                 << (ok ? (row.isChestXRay ? "true" : "false") : "") << ',' << (ok ? describeDouble(row.accuracy) : "");
+            if (!row.operatingPoint.empty()) line << ',' << csvField(row.operatingPoint);
+            line << '\n';
             return line.str();
         }
         case OutputFormat::Json: return jsonText(jsonRow(row)) + '\n';
@@ -251,7 +258,8 @@ struct Analysis {
 };
 
 // The window's import run on one picture, with the state's own models.
-Analysis analyse(const FoundPicture& picture, DiagnosisState& state, bool withHeatmap) {
+// With a clinic's operating point, the verdict (and the report) are its threshold's.
+Analysis analyse(const FoundPicture& picture, DiagnosisState& state, bool withHeatmap, const OperatingPoint* point) {
     Analysis a;
     Row& row = a.row;
     row.path = picture.path;
@@ -260,6 +268,11 @@ Analysis analyse(const FoundPicture& picture, DiagnosisState& state, bool withHe
     if (row.result.status != ImportStatus::Analysed) {
         row.fileName = row.path.filename().string();
         return a;
+    }
+    if (point && isChestXRay(state.classificationLabel2.get())) {
+        applyOperatingPoint(state, *point);
+        if (row.result.disease) row.result.disease->classLabel = state.classificationLabel.get();
+        row.operatingPoint = point->description();
     }
     row.fileName = a.fileName = state.fileName.get();
     row.verdict = testResult(state.classificationLabel2, state.classificationLabel);
@@ -280,8 +293,9 @@ Analysis analyse(const FoundPicture& picture, DiagnosisState& state, bool withHe
 // pictures are being analysed or waiting to be handed back, however many there are.
 class Pipeline {
 public:
-    Pipeline(const std::vector<Job>& files, std::vector<DiagnosisState>& states, bool heatmaps)
-        : files_(files), heatmaps_(heatmaps), slots_(4 * states.size()) {
+    Pipeline(const std::vector<Job>& files, std::vector<DiagnosisState>& states, bool heatmaps,
+             const OperatingPoint* point)
+        : files_(files), heatmaps_(heatmaps), point_(point), slots_(4 * states.size()) {
         for (auto& state : states) threads_.emplace_back([this, &state] { work(state); });
     }
     ~Pipeline() {
@@ -317,7 +331,7 @@ private:
                 if (stopping_ || claimed_ >= files_.size()) return;
                 i = claimed_++;
             }
-            Analysis a = analyse(files_[i].picture(), state, heatmaps_);
+            Analysis a = analyse(files_[i].picture(), state, heatmaps_, point_);
             {
                 const std::lock_guard lock(mutex_);
                 slots_[i % slots_.size()] = std::move(a);
@@ -328,6 +342,7 @@ private:
 
     const std::vector<Job>& files_;
     const bool heatmaps_;
+    const OperatingPoint* point_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::optional<Analysis>> slots_;
@@ -421,14 +436,33 @@ int main(int argc, char** argv) {
     const unsigned jobs = options.showConsole ? 1 : options.jobs.value_or(cores);
     // The workers share the cores: each prediction gets its share rather than all of them.
     if (jobs > 1) setThreadsPerPrediction(static_cast<int>(std::max(1u, cores / jobs)));
-    std::vector<DiagnosisState> states;
-    for (unsigned j = 0; j < jobs; ++j) {
-        auto created = DiagnosisState::create();
-        if (!created) {
-            std::cerr << "orvix-screen: " << created.error().message << '\n';
+    const auto loadStates = [jobs]() -> Result<std::vector<DiagnosisState>> {
+        std::vector<DiagnosisState> states;
+        for (unsigned j = 0; j < jobs; ++j) {
+            auto created = DiagnosisState::create();
+            if (!created) return created.error();
+            states.push_back(std::move(created).value());
+        }
+        return states;
+    };
+    if (options.validateDir) return cli::runValidation(options, loadStates);
+    auto loaded = loadStates();
+    if (!loaded) {
+        std::cerr << "orvix-screen: " << loaded.error().message << '\n';
+        return 2;
+    }
+    std::vector<DiagnosisState> states = std::move(loaded).value();
+
+    // A clinic's operating point, named or configured; one that does not fit these models stops the run.
+    std::optional<OperatingPoint> point;
+    if (const auto file = options.operatingPoint ? options.operatingPoint : findOperatingPoint(processEnvironment)) {
+        auto read =
+            loadOperatingPoint(*file, states.front().model->model.metadata(), states.front().model2->model.metadata());
+        if (!read) {
+            std::cerr << "orvix-screen: " << read.error().message << '\n';
             return 2;
         }
-        states.push_back(std::move(created).value());
+        point = std::move(read).value();
     }
 
     for (const auto& dir : {options.reportsDir, options.heatmapsDir}) {
@@ -471,10 +505,11 @@ int main(int argc, char** argv) {
         outputFolders);
     if (options.format == OutputFormat::Csv &&
         !writeOut("path,fileName,status,gateLabel,gateProbability,diseaseLabel,diseaseProbability,result,"
-                  "isChestXRay,accuracy\n"))
+                  "isChestXRay,accuracy" +
+                  std::string(point ? ",operatingPoint\n" : "\n")))
         return 2;
     Progress progress(files.size());
-    Pipeline pipeline(files, states, heatmaps.has_value());
+    Pipeline pipeline(files, states, heatmaps.has_value(), point ? &*point : nullptr);
     for (std::size_t i = 0; i < files.size(); ++i) {
         const Analysis analysis = pipeline.next();
         const Row& row = analysis.row;
