@@ -22,6 +22,7 @@
 #include "LocalFile.h"
 #include "MainWindow.h"
 #include "NextDialog.h"
+#include "Palette.h"
 #include "PictureView.h"
 #include "ReportText.h"
 #include "ResultPanel.h"
@@ -198,7 +199,7 @@ private slots:
                                   << "CONFIDENCE: 100.000000%" << false << 0.824
                                   << "Pneumonia probability: 82.4 % threshold 50.0 %";
         QTest::newRow("borderline") << "X-Ray"
-                                    << "NORMAL" << 0.99 << "NEGATIVE"
+                                    << "NORMAL" << 0.99 << "NEGATIVE \u2014 borderline"
                                     << "CONFIDENCE: 99.000000%" << false << 0.4
                                     << "Pneumonia probability: 40.0 % threshold 50.0 % borderline";
         QTest::newRow("not an x-ray") << "x-ray"
@@ -236,7 +237,11 @@ private slots:
             QCOMPARE(panel->verdict()->text(), verdict);
             QCOMPARE(panel->confidence()->text(), confidence);
             const QColor colour = panel->verdict()->palette().color(QPalette::WindowText);
-            QVERIFY(verdict == "NEGATIVE" ? colour.green() > colour.red() : colour.red() > colour.green());
+            const bool borderline = verdict.endsWith("borderline");
+            if (borderline) QCOMPARE(colour, kOrange);
+            else QVERIFY(verdict == "NEGATIVE" ? colour.green() > colour.red() : colour.red() > colour.green());
+            QCOMPARE(panel->verdict()->toolTip().contains("treat the verdict as undecided"), borderline);
+            QVERIFY(panel->confidence()->toolTip().contains("not certainty about pneumonia"));
             QCOMPARE(panel->verdict()->font().weight(), QFont::Light);
             QVERIFY(panel->confidence()->font().bold());
         }
@@ -367,6 +372,11 @@ private slots:
         QCOMPARE(exam.verdict, QString("NEGATIVE"));
         QVERIFY(exam.findings.filter("Pneumonia probability: ").size() == 1);
         QVERIFY2(exam.picture.height() > 1248, "the picture with its heatmap and colour scale");
+        QVERIFY(exam.findings.filter("undecided").isEmpty());
+        view->state().diseaseProbability = 0.45;  // in the fixture's band [0.4, 0.6]
+        exam = view->examination();
+        QCOMPARE(exam.verdict, QString("NEGATIVE \u2014 borderline"));
+        QCOMPARE(exam.findings.filter("treat the verdict as undecided").size(), 1);
 
         view->state().classificationLabel2 = "other";
         QVERIFY(!picture->heatmapDrawn());
@@ -439,7 +449,8 @@ private slots:
     }
     void anEditKeepsTheBytesItDidNotTouch() {
         QFETCH(QByteArray, name);
-        const std::string report = composeReport(name.toStdString(), "X-Ray", "NORMAL", 0.5, Clock::now());
+        const std::string report =
+            composeReport(name.toStdString(), "X-Ray", "NORMAL", 0.5, DiseaseAnswer{0.2, 0.5, false}, Clock::now());
         view_->state().fullText = report;
         QPlainTextEdit* editor = view_->controls()->editor()->editor();
         editor->moveCursor(QTextCursor::End);
