@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -12,12 +15,15 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QRegularExpression>
 #include <QTableView>
+#include <QTextBrowser>
 #include <QTextDocument>
 #include <QtTest>
 
 #include "ContentView.h"
 #include "ControlsArea.h"
+#include "Explanations.h"
 #include "ImagePanel.h"
 #include "LocalFile.h"
 #include "MainWindow.h"
@@ -523,6 +529,67 @@ private slots:
         QTRY_VERIFY(!shown.isEmpty());
         QVERIFY(shown.contains("output_.txt"));
         QCOMPARE(window.contentView()->state().showAlert.get(), false);
+    }
+
+    // The About box reads each population's figures from the disease model's metadata: a retrained
+    // model's populations, a further one included, appear without a change to the window.
+    void aboutStatesEachPopulationFromTheMetadata() {
+        const test::TempDir dir;
+        const auto model = dir / "SickClassifier1.mlmodelc";
+        std::filesystem::copy(test::fixtureModels() / "SickClassifier1.mlmodelc", model);
+        QJsonObject metadata =
+            QJsonDocument::fromJson(QByteArray::fromStdString(test::readBytes(model / "metadata.json"))).object();
+        const auto figures = [](int n, double auc, QJsonValue sensitivity) {
+            return QJsonObject{{"n", n},
+                               {"auc", QJsonArray{auc, auc - 0.01, auc + 0.005}},
+                               {"sensitivity", sensitivity},
+                               {"specificity", QJsonArray{0.9, 0.85, 0.95}}};
+        };
+        QJsonObject validation = figures(941, 0.9876, QJsonArray{0.95, 0.93, 0.97});
+        validation["perPopulation"] = QJsonObject{{"paediatric", figures(796, 0.998, QJsonArray{0.972, 0.955, 0.983})},
+                                                  {"adult", figures(145, 0.9056, QJsonValue())},
+                                                  {"adult-rsna", figures(60, 0.81, QJsonArray{0.5, 0.4, 0.6})}};
+        metadata["provenance"] = QJsonObject{{"validation", validation}};
+        test::writeBytes(model / "metadata.json", QJsonDocument(metadata).toJson().toStdString());
+        auto disease = SickClassifier1::create(model);
+        QVERIFY(disease);
+        MainWindow window(DiagnosisState(disease.value(), test::fixtureState().model2));
+        const QString about = window.aboutText();
+        const qsizetype children = about.indexOf(
+            "children (796 pictures): AUC 0.9980 (95 % CI 0.9880–1.0030), sensitivity 97.2 % (95 % CI 95.5–98.3 %), "
+            "specificity 90.0 % (95 % CI 85.0–95.0 %)");
+        const qsizetype adults = about.indexOf(
+            "NIH adults (145 pictures): AUC 0.9056 (95 % CI 0.8956–0.9106), "
+            "sensitivity n/a, specificity 90.0 %");
+        const qsizetype further = about.indexOf("adult-rsna (60 pictures): AUC 0.8100");
+        QVERIFY2(children >= 0 && children < adults && adults < further, qPrintable(about));
+        QVERIFY2(!about.contains("941") && !about.contains("0.9876"), "no pooled figures");
+    }
+
+    // Help -> Reading the result opens the page compiled into the program; the README mirrors it.
+    void readingTheResultOpensInTheWindowAndTheReadmeMirrorsIt() {
+        MainWindow window(test::fixtureState());
+        window.show();
+        QAction* action = nullptr;
+        for (QAction* a : window.findChildren<QAction*>())
+            if (a->text() == "&Reading the result") action = a;
+        QVERIFY(action);
+        QString shown;
+        test::onNextDialog<QDialog>([&shown](QDialog* page) {
+            shown = page->findChild<QTextBrowser*>()->toPlainText();
+            page->reject();
+        });
+        action->trigger();
+        QVERIFY(shown.contains("not certainty about pneumonia") && shown.contains("treat the verdict as undecided"));
+
+        const auto simplified = [](const QString& text) { return text.simplified(); };
+        const QString readme =
+            simplified(QString::fromStdString(test::readBytes(test::fixtures() / "../../README.md")));
+        const QString page = readingTheResult();
+        for (const QString& part : page.split(QRegularExpression("\n(?=- )|\n\n"), Qt::SkipEmptyParts)) {
+            if (part.startsWith("# ")) continue;
+            QVERIFY2(readme.contains(simplified(part)), qPrintable(part));
+        }
     }
 
 private:
