@@ -292,7 +292,8 @@ void ContentView::exportPdf() {
 
 Status ContentView::exportPdf(const QString& path) {
     Status written = writeExaminationPdf(examination(), path);
-    if (!written) emit exportFailed(QString::fromStdString(written.error().message));
+    if (written) emit exported(path);
+    else emit exportFailed(QString::fromStdString(written.error().message));
     return written;
 }
 

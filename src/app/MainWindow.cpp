@@ -170,6 +170,11 @@ MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(pare
     connect(content_, &ContentView::saveFailed, this, warn(QStringLiteral("Report not saved")));
     connect(content_, &ContentView::importFailed, this, warn(QStringLiteral("Picture not analysed")));
     connect(content_, &ContentView::exportFailed, this, warn(QStringLiteral("PDF not written")));
+    // A written PDF is confirmed with its file, as a saved report is in the results column.
+    connect(content_, &ContentView::exported, this, [this](const QString& path) {
+        QMessageBox::information(this, QStringLiteral("PDF exported"),
+                                 QStringLiteral("The examination was exported as %1").arg(path));
+    });
 }
 
 MainWindow::~MainWindow() { content_->state().fileName.removeObserver(fileNameObserver_); }

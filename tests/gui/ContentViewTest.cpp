@@ -87,13 +87,13 @@ private slots:
         QCOMPARE(view_->blankBox()->size(), QSize(600, 240));
         QCOMPARE(view_->imagePanel()->upload()->size(), QSize(156, 36));
         QCOMPARE(view_->controls()->testResult()->size(), QSize(168, 36));
-        QCOMPARE(view_->controls()->savedMessage()->size(), QSize(348, 42));
+        QCOMPARE(view_->controls()->savedMessage()->width(), 540);
         QCOMPARE(view_->imagePanel()->title()->font().pixelSize(), 80);
         QCOMPARE(view_->controls()->resultPanel()->verdict()->font().pixelSize(), 24);
         QCOMPARE(view_->controls()->resultPanel()->message()->font().pixelSize(), 24);
 
         view_->resize(1200, 400);  // height only: the width-based boxes keep their size
-        QCOMPARE(view_->controls()->savedMessage()->size(), QSize(348, 42));
+        QCOMPARE(view_->controls()->savedMessage()->width(), 540);
         QCOMPARE(view_->controls()->size(), QSize(600, 280));
         QCOMPARE(view_->imagePanel()->title()->font().pixelSize(), 40);
 
@@ -120,11 +120,22 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QVERIFY(window.contentView()->importFile(kSecondPicture).has_value());
         QScrollArea* scroll = window.contentView()->detailScroll();
+        const auto deep = home_->path() / "a-folder-name-long-enough-to-need-two-lines" / "and-then-some-more";
+        const test::ScopedEnv home("HOME", deep.string());
         for (bool sidebar : {false, true}) {
             window.sidebarAction()->setChecked(sidebar);
             QCOMPARE(window.contentView()->sidebarShown(), sidebar);
             QVERIFY(!scroll->horizontalScrollBar()->isVisible());
-            for (QWidget* w : {window.contentView()->resultsColumn(),
+            window.contentView()->save();  // the confirmation, with a long folder name, is shown whole
+            SavedMessage* saved = window.contentView()->controls()->savedMessage();
+            QTRY_VERIFY(saved->isVisible());
+            QTRY_VERIFY2(saved->text()->height() >= saved->text()->heightForWidth(saved->text()->width()),
+                         qPrintable(QString("%1 < %2 at width %3")
+                                        .arg(saved->text()->height())
+                                        .arg(saved->text()->heightForWidth(saved->text()->width()))
+                                        .arg(saved->text()->width())));
+            QVERIFY(saved->text()->width() >= saved->text()->minimumSizeHint().width());
+            for (QWidget* w : {window.contentView()->resultsColumn(), static_cast<QWidget*>(saved),
                                static_cast<QWidget*>(window.contentView()->controls()->save()),
                                static_cast<QWidget*>(window.contentView()->controls()->resultPanel()->probability())}) {
                 const QRect shown(w->mapTo(scroll->viewport(), QPoint(0, 0)), w->size());
@@ -418,8 +429,9 @@ private slots:
         const auto saved = home_->path() / "Documents" / "output_chest-pneumonia-bacteria.jpeg.txt";
         QCOMPARE(test::readBytes(saved), edited);
         SavedMessage* message = view->controls()->savedMessage();
-        QCOMPARE(message->text()->text(),
-                 QString("File saved as output_chest-pneumonia-bacteria.jpeg.txt on your mac"));
+        QCOMPARE(message->text()->text().remove(QChar(0x200b)),
+                 QString("Report saved as output_chest-pneumonia-bacteria.jpeg.txt in %1/Documents")
+                     .arg(QString::fromStdString(home_->path().string())));
         QVERIFY(message->isVisible() && !window.isWindowModified());
         QTest::mouseClick(message->ok(), Qt::LeftButton);
         QVERIFY(!message->isVisible());
@@ -514,6 +526,21 @@ private slots:
         QTest::mouseClick(view_->controls()->testResult(), Qt::LeftButton);
         QCOMPARE(view_->state().fullText.get(), before);
         QCOMPARE(view_->state().showAlert.get(), false);
+    }
+
+    void exportedPdfIsConfirmedWithItsFile() {
+        MainWindow window(test::fixtureState());
+        window.show();
+        QVERIFY(window.contentView()->importFile(kPicture).has_value());
+        const QString path = QString::fromStdString((home_->path() / "exam.pdf").string());
+        QString shown;
+        test::onNextDialog<QMessageBox>([&shown](QMessageBox* box) {
+            shown = box->text();
+            box->accept();
+        });
+        QVERIFY(window.contentView()->exportPdf(path));
+        QTRY_VERIFY(!shown.isEmpty());
+        QCOMPARE(shown, "The examination was exported as " + path);
     }
 
     void failedSaveIsToldAndRaisesNothing() {
