@@ -448,6 +448,34 @@ private slots:
         QCOMPARE(asked, 4);
     }
 
+    // The Test Result line takes no edit, however it comes; the lines around it take them all.
+    void theTestResultLineIsReadOnly() {
+        QVERIFY(view_->importFile(kPicture).has_value());
+        const std::string report = view_->state().fullText.get();
+        QPlainTextEdit* editor = view_->controls()->editor()->editor();
+        const auto select = [editor](const QString& text, int extra = 0) {
+            QTextCursor cursor = editor->document()->find(text);
+            cursor.setPosition(cursor.position() + extra, QTextCursor::KeepAnchor);
+            editor->setTextCursor(cursor);
+        };
+        select("NEGATIVE");
+        type(editor, "POSITIVE");
+        QTRY_COMPARE(editor->toPlainText().toStdString(), report);
+        select("Test Result: NEGATIVE\n", 1);  // joins it with the next line
+        QTest::keyClick(editor, Qt::Key_Delete);
+        QTRY_COMPARE(editor->toPlainText().toStdString(), report);
+        editor->moveCursor(QTextCursor::End);
+        type(editor, "\nTest Result: POSITIVE");  // a second verdict below
+        QTRY_COMPARE(editor->toPlainText().toStdString(), report);
+        QCOMPARE(view_->state().fullText.get(), report);
+
+        select("Patient's Name:");
+        type(editor, "Patient's Name: A. B.");
+        QCOMPARE(
+            view_->state().fullText.get().find("\nPatient's Name: A. B.\nTest Result: NEGATIVE\n") != std::string::npos,
+            true);
+    }
+
     // A keystroke at the end of the report leaves the file name's line byte for byte, whatever the
     // name holds; the save writes exactly that.
     void anEditKeepsTheBytesItDidNotTouch_data() {
