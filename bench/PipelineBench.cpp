@@ -127,7 +127,9 @@ void BM_HeatmapPicture(benchmark::State& s) {  // orvix-screen --heatmaps, befor
 BENCHMARK(BM_HeatmapPicture)->Unit(benchmark::kMillisecond);
 
 void BM_ComposeReport(benchmark::State& s) {
-    for (auto _ : s) benchmark::DoNotOptimize(composeReport("chest.jpeg", "X-Ray", "NORMAL", 0.97, Clock::now()));
+    for (auto _ : s)
+        benchmark::DoNotOptimize(
+            composeReport("chest.jpeg", "X-Ray", "NORMAL", 0.97, DiseaseAnswer{0.03, 0.346, false}, Clock::now()));
 }
 BENCHMARK(BM_ComposeReport)->Unit(benchmark::kMillisecond);
 

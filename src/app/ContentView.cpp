@@ -19,6 +19,7 @@
 
 #include "ControlsArea.h"
 #include "DialogSettings.h"
+#include "Explanations.h"
 #include "ImagePanel.h"
 #include "LocalFile.h"
 #include "Palette.h"
@@ -240,9 +241,13 @@ Examination ContentView::examination() const {
     exam.fileName = QString::fromStdString(s.fileName.get());
     if (!s.classificationLabel2.get().empty() || !s.classificationLabel.get().empty()) {
         exam.verdict = QString::fromStdString(testResult(s.classificationLabel2, s.classificationLabel));
+        if (isChestXRay(s.classificationLabel2.get()) &&
+            s.model->model.metadata().isBorderline(s.diseaseProbability.get()))
+            exam.verdict += borderlineMark();
         exam.findings << QStringLiteral(
-                             "Chest X-ray gate: \"%1\" with probability %2 (the CONFIDENCE shown: how "
-                             "sure the gate is of its label)")
+                             "Chest X-ray gate: \"%1\" with probability %2 (the CONFIDENCE shown and the "
+                             "report's Accuracy: the gate's probability for the label it gave, not certainty "
+                             "about pneumonia)")
                              .arg(QString::fromStdString(s.classificationLabel2.get()), percent(s.accuracy.get()));
     }
     if (isXRay) {
@@ -253,6 +258,7 @@ Examination ContentView::examination() const {
                              .arg(percent(s.diseaseProbability.get()), percent(disease.threshold),
                                   disease.isBorderline(s.diseaseProbability.get()) ? QStringLiteral(", borderline")
                                                                                    : QString());
+        if (disease.isBorderline(s.diseaseProbability.get())) exam.findings << borderlineMeaning();
     }
     if (withHeatmap)
         exam.findings << QStringLiteral(
@@ -286,7 +292,8 @@ void ContentView::exportPdf() {
 
 Status ContentView::exportPdf(const QString& path) {
     Status written = writeExaminationPdf(examination(), path);
-    if (!written) emit exportFailed(QString::fromStdString(written.error().message));
+    if (written) emit exported(path);
+    else emit exportFailed(QString::fromStdString(written.error().message));
     return written;
 }
 

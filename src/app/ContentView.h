@@ -90,6 +90,8 @@ signals:
     void reportEditedChanged(bool edited);
     // Shown by the window: a PDF that could not be written, with the path and the reason.
     void exportFailed(const QString& message);
+    // Shown by the window: the PDF was written to path.
+    void exported(const QString& path);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

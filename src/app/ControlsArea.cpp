@@ -1,5 +1,6 @@
 #include "ControlsArea.h"
 
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -44,7 +45,9 @@ ControlsArea::ControlsArea(DiagnosisState state, QWidget* parent)
 void ControlsArea::applyGeometry(const Geometry& g) {
     setFixedSize(g.w(0.5), g.h(0.7));
     sizePill(testResult_, g.w(0.14), g.w(0.03));
-    saved_->setFixedSize(g.w(0.29), g.w(0.035));
+    // As tall as its wrapped text needs, at least the height it always had.
+    saved_->setFixedWidth(g.w(0.45));
+    saved_->setMinimumHeight(g.w(0.035));
     saved_->setStyleSheet(QStringLiteral("QFrame#savedMessage { background-color: %1; border-radius: %2px; }")
                               .arg(kOrange.name())
                               .arg(roundedRadius(saved_->width(), saved_->height())));
@@ -54,8 +57,12 @@ void ControlsArea::applyGeometry(const Geometry& g) {
 void ControlsArea::refresh() {
     result_->refresh();
     saved_->setVisible(state_.showAlert.get());
-    saved_->text()->setText(QStringLiteral("File saved as output_") + QString::fromStdString(state_.fileName.get()) +
-                            QStringLiteral(".txt on your mac"));
+    // The folder the save wrote to; a break may follow each '/', so that a long path wraps rather than
+    // being cut off at the side.
+    QString folder = QFile::decodeName(documentsDirectory().c_str());
+    folder.replace(QLatin1Char('/'), QStringLiteral("/\u200b"));
+    saved_->text()->setText(QStringLiteral("Report saved as %1 in %2")
+                                .arg(QFile::decodeName(reportFileName(state_.fileName.get()).c_str()), folder));
 }
 
 }  // namespace orvix::app

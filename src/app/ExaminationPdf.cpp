@@ -86,6 +86,7 @@ QString verdictLine(const QString& verdict) {
 }
 
 QColor verdictColour(const QString& verdict) {
+    if (verdict.endsWith(QLatin1String("borderline"))) return QColor(0xb3, 0x5c, 0x00);  // orange, legible on paper
     if (verdict == QLatin1String("POSITIVE")) return kWarning;
     if (verdict == QLatin1String("NEGATIVE")) return QColor(0x1b, 0x6e, 0x20);
     return Qt::black;

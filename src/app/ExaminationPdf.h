@@ -14,8 +14,9 @@ namespace orvix::app {
 struct Examination {
     QImage picture;        // as the window shows it (overlay and legend included when shown); may be null
     QString fileName;      // the picture's file name
-    QString verdict;       // "NEGATIVE", "POSITIVE", "NOT A CHEST X-RAY", or empty when nothing was analysed
-    QStringList findings;  // one line each (probabilities and what they mean), drawn in order
+    QString verdict;       // "NEGATIVE", "POSITIVE", "NOT A CHEST X-RAY", or empty when nothing was analysed;
+                           // " — borderline" after the first two marks a borderline probability (orange)
+    QStringList findings;  // one line each (probabilities and what they mean, borderline's too), drawn in order
     QString report;        // the report text as edited ('\n' between lines)
     QStringList models;    // one line per model, e.g. "SickClassifier1 (sha256 4518a939b9a7)"
     QDateTime created;     // the date and time printed on the page

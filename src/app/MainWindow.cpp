@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -12,8 +14,11 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
+#include <QTextBrowser>
+#include <QVBoxLayout>
 
 #include "ContentView.h"
+#include "Explanations.h"
 #include "ImagePanel.h"
 #include "LocalFile.h"
 #include "PictureView.h"
@@ -25,13 +30,31 @@ namespace {
 
 constexpr int kWorklistWidth = 380;
 
-// "0.9912 (95 % CI 0.9871–0.9950)", values scaled (100 for percentages).
+// "0.9912 (95 % CI 0.9871–0.9950)" or, for percentages (scale 100), "97.2 % (95 % CI 95.5–98.3 %)";
+// "n/a" where the card has no figure (null).
 QString interval(const QJsonArray& a, double scale, int decimals) {
     if (a.size() != 3) return QStringLiteral("n/a");
-    return QStringLiteral("%1 (95 % CI %2–%3)")
+    const QString unit = scale == 100 ? QStringLiteral(" %") : QString();
+    return QStringLiteral("%1%4 (95 % CI %2–%3%4)")
         .arg(a[0].toDouble() * scale, 0, 'f', decimals)
         .arg(a[1].toDouble() * scale, 0, 'f', decimals)
-        .arg(a[2].toDouble() * scale, 0, 'f', decimals);
+        .arg(a[2].toDouble() * scale, 0, 'f', decimals)
+        .arg(unit);
+}
+
+// What a population key of the model card names, for the reader; a key without a known name is
+// shown as it is, so that a population a retrained model adds appears with no change here.
+QString populationName(const QString& key) {
+    if (key == QLatin1String("paediatric")) return QStringLiteral("children");
+    if (key == QLatin1String("adult")) return QStringLiteral("NIH adults");
+    return key;
+}
+
+// "AUC 0.9912 (95 % CI …), sensitivity …, specificity …" of one validation record.
+QString figures(const QJsonObject& v) {
+    return QStringLiteral("AUC %1, sensitivity %2, specificity %3")
+        .arg(interval(v.value("auc").toArray(), 1, 4), interval(v.value("sensitivity").toArray(), 100, 1),
+             interval(v.value("specificity").toArray(), 100, 1));
 }
 
 // One model's name, labels and the validation figures its metadata carries.
@@ -43,10 +66,27 @@ QString validationLine(const Model& model) {
     const auto provenance = QJsonDocument::fromJson(QByteArray::fromStdString(m.provenanceText)).object();
     if (provenance.value("fixture").toBool()) return head + QStringLiteral(": test fixture, not a trained classifier");
     const auto v = provenance.value("validation").toObject();
-    return head + QStringLiteral(": validation (%1 pictures): AUC %2, sensitivity %3 %, specificity %4 %")
-                      .arg(v.value("n").toInt())
-                      .arg(interval(v.value("auc").toArray(), 1, 4), interval(v.value("sensitivity").toArray(), 100, 1),
-                           interval(v.value("specificity").toArray(), 100, 1));
+    // Pooled figures hide how differently the model does for children and adults: each population
+    // the model card measured gets its own line, children and NIH adults first.
+    const auto populations = v.value("perPopulation").toObject();
+    if (populations.isEmpty())
+        return head + QStringLiteral(": validation (%1 pictures): ").arg(v.value("n").toInt()) + figures(v);
+    QStringList keys = populations.keys();
+    std::stable_sort(keys.begin(), keys.end(), [](const QString& a, const QString& b) {  // the others by name
+        const auto rank = [](const QString& key) {
+            return key == QLatin1String("paediatric") ? 0 : key == QLatin1String("adult") ? 1 : 2;
+        };
+        return rank(a) < rank(b);
+    });
+    QString line = head + QStringLiteral(": validation by population:");
+    for (const QString& key : keys) {
+        const auto population = populations.value(key).toObject();
+        line += QStringLiteral("<br>&nbsp;&nbsp;%1 (%2 pictures): ")
+                    .arg(populationName(key).toHtmlEscaped())
+                    .arg(population.value("n").toInt()) +
+                figures(population);
+    }
+    return line;
 }
 
 }  // namespace
@@ -118,6 +158,8 @@ MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(pare
     view->addAction(QStringLiteral("&Reset View and Window"), QKeySequence(QStringLiteral("Ctrl+R")), picture,
                     &PictureView::resetView);
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->addAction(QStringLiteral("&Reading the result"), QKeySequence::WhatsThis, this,
+                    &MainWindow::showReadingTheResult);
     help->addAction(QStringLiteral("&About Orvix"), QKeySequence::HelpContents, this,
                     [this] { QMessageBox::about(this, QStringLiteral("About Orvix"), aboutText()); });
 
@@ -128,6 +170,11 @@ MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(pare
     connect(content_, &ContentView::saveFailed, this, warn(QStringLiteral("Report not saved")));
     connect(content_, &ContentView::importFailed, this, warn(QStringLiteral("Picture not analysed")));
     connect(content_, &ContentView::exportFailed, this, warn(QStringLiteral("PDF not written")));
+    // A written PDF is confirmed with its file, as a saved report is in the results column.
+    connect(content_, &ContentView::exported, this, [this](const QString& path) {
+        QMessageBox::information(this, QStringLiteral("PDF exported"),
+                                 QStringLiteral("The examination was exported as %1").arg(path));
+    });
 }
 
 MainWindow::~MainWindow() { content_->state().fileName.removeObserver(fileNameObserver_); }
@@ -171,6 +218,22 @@ QString MainWindow::aboutText() const {
                "adults below the screening goal. See the model card for every source, licence and "
                "figure.</p>")
         .arg(QStringLiteral(ORVIX_VERSION), validationLine(s.model2->model), validationLine(s.model->model));
+}
+
+void MainWindow::showReadingTheResult() {
+    QDialog page(this);
+    page.setObjectName("readingTheResult");
+    page.setWindowTitle(QStringLiteral("Reading the result"));
+    auto* text = new QTextBrowser(&page);
+    text->setMarkdown(readingTheResult());
+    text->setOpenLinks(false);  // offline: the page has nothing to follow
+    auto* close = new QDialogButtonBox(QDialogButtonBox::Close, &page);
+    connect(close, &QDialogButtonBox::rejected, &page, &QDialog::reject);
+    auto* layout = new QVBoxLayout(&page);
+    layout->addWidget(text);
+    layout->addWidget(close);
+    page.resize(640, 480);
+    page.exec();
 }
 
 QSize initialWindowSize(const QSize& available, int menuHeight) {

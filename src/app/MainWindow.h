@@ -30,7 +30,12 @@ public:
     Worklist* worklist() const { return worklist_; }
     // Puts the pictures of these files and folders in the worklist (shown) and analyses them there.
     void addToWorklist(const std::vector<std::filesystem::path>& paths);
+    // The About box: the version and each model's validation figures from its metadata, per
+    // population where the model card has them.
     QString aboutText() const;
+    // Help -> Reading the result: what the verdict, CONFIDENCE, the probability and borderline mean
+    // (modal; compiled into the program, so offline).
+    void showReadingTheResult();
 
 protected:
     // Unsaved report edits are saved, discarded or keep the window open, as the user says.

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "Explanations.h"
 #include "Palette.h"
 #include "orvix/Report.h"
 
@@ -31,6 +32,7 @@ ResultPanel::ResultPanel(DiagnosisState state, QWidget* parent)
     verdict_->setObjectName("verdict");
     confidence_->setObjectName("confidence");
     colour(message_, kRed);
+    confidence_->setToolTip(confidenceMeaning());
     QFont bold = confidence_->font();
     bold.setBold(true);
     confidence_->setFont(bold);
@@ -55,14 +57,17 @@ void ResultPanel::refresh() {
     probability_->setVisible(isXRay);
     if (!isXRay) return;
     const bool negative = isNormal(disease);
-    verdict_->setText(QString::fromStdString(testResult(gate, disease)));
-    colour(verdict_, negative ? kGreen : kRed);
+    const ModelMetadata& model = state_.model->model.metadata();
+    const double p = state_.diseaseProbability.get();
+    // Borderline is part of the verdict itself, in its own colour: a glance at the verdict cannot miss it.
+    const bool borderline = model.isBorderline(p);
+    verdict_->setText(QString::fromStdString(testResult(gate, disease)) + (borderline ? borderlineMark() : QString()));
+    colour(verdict_, borderline ? kOrange : negative ? kGreen : kRed);
+    verdict_->setToolTip(borderline ? borderlineMeaning() : QString());
     // Fixed point, six decimals, always a point (QString::number ignores the locale).
     confidence_->setText(QStringLiteral("CONFIDENCE: ") + QString::number(state_.accuracy.get() * 100.0, 'f', 6) +
                          QStringLiteral("%"));
     // The disease model's own probability, which the verdict compares with the threshold.
-    const ModelMetadata& model = state_.model->model.metadata();
-    const double p = state_.diseaseProbability.get();
     QString line = QStringLiteral("Pneumonia probability: %1 <span style=\"color:%2\">threshold %3</span>")
                        .arg(percent(p), kGray.name(), percent(model.threshold));
     if (model.isBorderline(p)) line += QStringLiteral(" <b style=\"color:%1\">borderline</b>").arg(kOrange.name());

@@ -11,7 +11,9 @@ class QLabel;
 namespace orvix::app {
 
 // Nothing; "NEGATIVE"/"POSITIVE" with the confidence line (the gate's probability) and the
-// disease model's probability with its threshold; or "This is not a Chest X-Ray image".
+// disease model's probability with its threshold; or "This is not a Chest X-Ray image". A
+// probability in the model's borderline band makes the verdict "NEGATIVE — borderline" (or
+// POSITIVE), orange, with a tooltip that says what borderline means.
 class ResultPanel : public QWidget {
     Q_OBJECT
 public:

@@ -11,10 +11,12 @@ SavedMessage::SavedMessage(QWidget* parent)
     setObjectName("savedMessage");
     text_->setObjectName("savedMessageText");
     ok_->setObjectName("savedMessageOk");
+    text_->setWordWrap(true);
+    text_->setAlignment(Qt::AlignCenter);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);
-    layout->addWidget(text_, 0, Qt::AlignHCenter);
+    layout->addWidget(text_);
     layout->addWidget(ok_, 0, Qt::AlignHCenter);
 }
 

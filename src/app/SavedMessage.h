@@ -1,6 +1,6 @@
 #pragma once
-// The message of the results column that a save shows: where it wrote the report, and "OK"
-// to dismiss it.
+// The message of the results column that a save shows: the report's file name and the folder it
+// was written to (wrapped, never cut off), and "OK" to dismiss it.
 
 #include <QFrame>
 

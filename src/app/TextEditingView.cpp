@@ -31,10 +31,27 @@ TextEditingView::TextEditingView(Binding<std::string> fullText, State<std::strin
     show(fullText_.get());
     connect(editor_, &QPlainTextEdit::textChanged, this, [this] {
         if (writing_) return;
-        writing_ = true;  // our own write comes back through the observer: do not reset the cursor
         // The bytes the editor shows (ReportText.h), not toPlainText(), which turns non-breaking
         // spaces into spaces and line separators into line feeds.
-        fullText_.set(reportText(*editor_->document()));
+        std::string text = reportText(*editor_->document());
+        if (resultLines(text) != resultLines_) {
+            // An edit that touched the Test Result line (typed, pasted, cut, dropped or undone) is
+            // taken back: the report keeps the model's verdict. Not from inside the document's own
+            // change signal, which must not change it again.
+            const int position = editor_->textCursor().position();
+            QMetaObject::invokeMethod(
+                this,
+                [this, position] {
+                    show(fullText_.get());
+                    QTextCursor cursor = editor_->textCursor();
+                    cursor.setPosition(std::min(position, editor_->document()->characterCount() - 1));
+                    editor_->setTextCursor(cursor);
+                },
+                Qt::QueuedConnection);
+            return;
+        }
+        writing_ = true;  // our own write comes back through the observer: do not reset the cursor
+        fullText_.set(std::move(text));
         writing_ = false;
         emit edited();
     });
@@ -56,7 +73,19 @@ bool TextEditingView::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
+std::vector<std::string> TextEditingView::resultLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        if (text.compare(start, 12, "Test Result:") == 0) lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
 void TextEditingView::show(const std::string& text) {
+    resultLines_ = resultLines(text);
     writing_ = true;
     // A new report, its line spacing included, is no edit that undo could take back.
     editor_->document()->setUndoRedoEnabled(false);

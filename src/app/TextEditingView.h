@@ -2,6 +2,14 @@
 // The report editor: an editable, scrolling text area that edits fullText in place (gray
 // "HelveticaNeue" 16 with 5 points between lines). What the user did not touch keeps its bytes,
 // also where they are not UTF-8 (ReportText.h).
+//
+// The "Test Result:" line is read-only: the verdict is the model's, and the report and the PDF
+// made from it must not show another beside it. An edit that would change, remove or add a line
+// beginning "Test Result:" is taken back (the text returns as it was before it, the cursor where
+// the edit left it); every other line is the user's to edit.
+
+#include <string>
+#include <vector>
 
 #include <QWidget>
 
@@ -28,12 +36,15 @@ protected:
 private:
     void show(const std::string& text);
     void applyLineSpacing();
+    // The lines of text that begin "Test Result:", in order.
+    static std::vector<std::string> resultLines(const std::string& text);
 
     Binding<std::string> fullText_;
     State<std::string> testResult_;
     QPlainTextEdit* editor_;
     std::size_t observer_ = 0;
     bool writing_ = false;
+    std::vector<std::string> resultLines_;  // of the report as it arrived
 };
 
 }  // namespace orvix::app

@@ -15,6 +15,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include "Explanations.h"
 #include "Palette.h"
 #include "orvix/Console.h"
 #include "orvix/DiagnosisState.h"
@@ -54,6 +55,7 @@ struct Worklist::Outcome {
     QString reason;                     // why the picture was not analysed
     QString verdict;                    // for an analysed picture
     std::optional<double> probability;  // for an analysed chest X-ray
+    bool borderline = false;            // the probability lies in the disease model's borderline band
 };
 
 // The queue the GUI thread fills and the worker thread empties.
@@ -104,7 +106,10 @@ void Worklist::Worker::run(Worklist* list) {
                 if (result.status == ImportStatus::Analysed) {
                     const std::string verdict = testResult(state->classificationLabel2, state->classificationLabel);
                     outcome.verdict = QString::fromStdString(verdict);
-                    if (isChestXRay(state->classificationLabel2.get())) outcome.probability = state->diseaseProbability;
+                    if (isChestXRay(state->classificationLabel2.get())) {
+                        outcome.probability = state->diseaseProbability;
+                        outcome.borderline = state->model->model.metadata().isBorderline(*outcome.probability);
+                    }
                 } else {
                     outcome.reason = QString::fromStdString(result.message);
                 }
@@ -247,9 +252,16 @@ void Worklist::apply(const Outcome& outcome) {
     setStatus(outcome.id, outcome.status, outcome.reason);
     if (!outcome.verdict.isEmpty()) {
         QStandardItem* verdict = cell(outcome.id, VerdictColumn);
-        setText(verdict, outcome.verdict);
-        if (outcome.verdict == QLatin1String("POSITIVE")) verdict->setForeground(kRed);
-        else if (outcome.verdict == QLatin1String("NEGATIVE")) verdict->setForeground(kGreen);
+        // Marked as in the window: the mark is part of the verdict, in its own colour.
+        setText(verdict, outcome.verdict + (outcome.borderline ? borderlineMark() : QString()));
+        if (outcome.borderline) {
+            verdict->setForeground(kOrange);
+            verdict->setToolTip(borderlineMeaning());
+        } else if (outcome.verdict == QLatin1String("POSITIVE")) {
+            verdict->setForeground(kRed);
+        } else if (outcome.verdict == QLatin1String("NEGATIVE")) {
+            verdict->setForeground(kGreen);
+        }
     }
     if (outcome.probability) {
         QStandardItem* probability = cell(outcome.id, ProbabilityColumn);

@@ -1,7 +1,8 @@
 #pragma once
 // The worklist: the pictures of many files and folders in one table, analysed in the
-// background one after another, each row with its status, verdict and pneumonia probability.
-// Selecting a row hands its file to the window, which opens it as if chosen in the file dialog.
+// background one after another, each row with its status, verdict ("NEGATIVE — borderline" in orange for a probability
+// in the disease model's borderline band, as in the window) and pneumonia probability. Selecting a row hands its file
+// to the window, which opens it as if chosen in the file dialog.
 //
 // The analysis runs on one worker thread with its own models (the window analyses the selected
 // file at the same time, and the networks are not shared between threads); its results come

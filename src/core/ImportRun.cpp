@@ -39,8 +39,12 @@ ImportResult importImage(const ImporterOutcome& outcome, DiagnosisState& state, 
         auto gate = classifyXRay(state, prepared);
         auto disease =
             classifyPneumonia(state, preparation == Preparation::Shared ? prepared : preparePicture(state.img));
+        // The disease model's answer only when it gave one for this picture (a failed stage leaves the
+        // previous picture's probability in the state).
+        std::optional<DiseaseAnswer> answer;
+        if (disease) answer = diseaseAnswer(state.model->model.metadata(), state.diseaseProbability);
         state.fullText = composeReport(state.fileName, state.classificationLabel2, state.classificationLabel,
-                                       state.accuracy, Clock::now());
+                                       state.accuracy, answer, Clock::now());
         if (gate) result.gate = std::move(gate).value();
         if (disease) result.disease = std::move(disease).value();
         if (!gate || !disease) {

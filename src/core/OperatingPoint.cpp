@@ -165,8 +165,10 @@ void applyOperatingPoint(DiagnosisState& state, const OperatingPoint& point) {
     const ModelMetadata& metadata = state.model->model.metadata();
     state.classificationLabel =
         state.diseaseProbability.get() >= point.threshold ? metadata.decisionLabel : metadata.otherwiseLabel;
+    // The report's probability line names the point's threshold and its moved band.
+    const DiseaseAnswer answer = diseaseAnswer(withOperatingPoint(metadata, point), state.diseaseProbability);
     state.fullText = composeReport(state.fileName, state.classificationLabel2, state.classificationLabel,
-                                   state.accuracy, Clock::now());
+                                   state.accuracy, answer, Clock::now());
 }
 
 }  // namespace orvix

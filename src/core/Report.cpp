@@ -1,5 +1,6 @@
 #include "orvix/Report.h"
 
+#include <charconv>
 #include <memory>
 
 #include <unicode/datefmt.h>
@@ -51,8 +52,29 @@ std::string testResult(const std::string& gateLabel, const std::string& classifi
     return isNormal(classificationLabel) ? "NEGATIVE" : "POSITIVE";
 }
 
+namespace {
+
+// "27.0%": one decimal and a point whatever the process's locale (to_chars reads none).
+std::string percentText(double fraction) {
+    char text[64];
+    const auto end = std::to_chars(text, text + sizeof text, fraction * 100.0, std::chars_format::fixed, 1);
+    return std::string(text, end.ec == std::errc() ? end.ptr : text) + "%";
+}
+
+}  // namespace
+
+DiseaseAnswer diseaseAnswer(const ModelMetadata& metadata, double probability) {
+    return {probability, metadata.threshold, metadata.isBorderline(probability)};
+}
+
+std::string diseaseAnswerLine(const DiseaseAnswer& answer) {
+    return "Pneumonia Probability: " + percentText(answer.probability) + " (threshold " +
+           percentText(answer.threshold) + (answer.borderline ? "; borderline)" : ")");
+}
+
 std::string composeReport(const std::string& fileName, const std::string& gateLabel,
-                          const std::string& classificationLabel, double accuracy, Clock::time_point now,
+                          const std::string& classificationLabel, double accuracy,
+                          const std::optional<DiseaseAnswer>& disease, Clock::time_point now,
                           const std::string& localeId, const std::string& timeZoneId) {
     std::string report = "Tested File Name: ";
     report += fileName;
@@ -62,13 +84,17 @@ std::string composeReport(const std::string& fileName, const std::string& gateLa
     report += testResult(gateLabel, classificationLabel);
     report += "\nAccuracy: ";
     report += describeDouble(accuracy * 100.0);
-    report += "%\nAdditional Info:";
+    report += "%\n";
+    // After Accuracy, so that every line of the older six-line form keeps its place relative to the others.
+    if (disease && isChestXRay(gateLabel)) report += diseaseAnswerLine(*disease) + "\n";
+    report += "Additional Info:";
     return report;
 }
 
 std::string composeReport(const std::string& fileName, const std::string& gateLabel,
-                          const std::string& classificationLabel, double accuracy, Clock::time_point now) {
-    return composeReport(fileName, gateLabel, classificationLabel, accuracy, now, currentLocaleId());
+                          const std::string& classificationLabel, double accuracy,
+                          const std::optional<DiseaseAnswer>& disease, Clock::time_point now) {
+    return composeReport(fileName, gateLabel, classificationLabel, accuracy, disease, now, currentLocaleId());
 }
 
 }  // namespace orvix

@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -12,16 +15,20 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QRegularExpression>
 #include <QTableView>
+#include <QTextBrowser>
 #include <QTextDocument>
 #include <QtTest>
 
 #include "ContentView.h"
 #include "ControlsArea.h"
+#include "Explanations.h"
 #include "ImagePanel.h"
 #include "LocalFile.h"
 #include "MainWindow.h"
 #include "NextDialog.h"
+#include "Palette.h"
 #include "PictureView.h"
 #include "ReportText.h"
 #include "ResultPanel.h"
@@ -80,13 +87,13 @@ private slots:
         QCOMPARE(view_->blankBox()->size(), QSize(600, 240));
         QCOMPARE(view_->imagePanel()->upload()->size(), QSize(156, 36));
         QCOMPARE(view_->controls()->testResult()->size(), QSize(168, 36));
-        QCOMPARE(view_->controls()->savedMessage()->size(), QSize(348, 42));
+        QCOMPARE(view_->controls()->savedMessage()->width(), 540);
         QCOMPARE(view_->imagePanel()->title()->font().pixelSize(), 80);
         QCOMPARE(view_->controls()->resultPanel()->verdict()->font().pixelSize(), 24);
         QCOMPARE(view_->controls()->resultPanel()->message()->font().pixelSize(), 24);
 
         view_->resize(1200, 400);  // height only: the width-based boxes keep their size
-        QCOMPARE(view_->controls()->savedMessage()->size(), QSize(348, 42));
+        QCOMPARE(view_->controls()->savedMessage()->width(), 540);
         QCOMPARE(view_->controls()->size(), QSize(600, 280));
         QCOMPARE(view_->imagePanel()->title()->font().pixelSize(), 40);
 
@@ -113,11 +120,22 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QVERIFY(window.contentView()->importFile(kSecondPicture).has_value());
         QScrollArea* scroll = window.contentView()->detailScroll();
+        const auto deep = home_->path() / "a-folder-name-long-enough-to-need-two-lines" / "and-then-some-more";
+        const test::ScopedEnv home("HOME", deep.string());
         for (bool sidebar : {false, true}) {
             window.sidebarAction()->setChecked(sidebar);
             QCOMPARE(window.contentView()->sidebarShown(), sidebar);
             QVERIFY(!scroll->horizontalScrollBar()->isVisible());
-            for (QWidget* w : {window.contentView()->resultsColumn(),
+            window.contentView()->save();  // the confirmation, with a long folder name, is shown whole
+            SavedMessage* saved = window.contentView()->controls()->savedMessage();
+            QTRY_VERIFY(saved->isVisible());
+            QTRY_VERIFY2(saved->text()->height() >= saved->text()->heightForWidth(saved->text()->width()),
+                         qPrintable(QString("%1 < %2 at width %3")
+                                        .arg(saved->text()->height())
+                                        .arg(saved->text()->heightForWidth(saved->text()->width()))
+                                        .arg(saved->text()->width())));
+            QVERIFY(saved->text()->width() >= saved->text()->minimumSizeHint().width());
+            for (QWidget* w : {window.contentView()->resultsColumn(), static_cast<QWidget*>(saved),
                                static_cast<QWidget*>(window.contentView()->controls()->save()),
                                static_cast<QWidget*>(window.contentView()->controls()->resultPanel()->probability())}) {
                 const QRect shown(w->mapTo(scroll->viewport(), QPoint(0, 0)), w->size());
@@ -198,7 +216,7 @@ private slots:
                                   << "CONFIDENCE: 100.000000%" << false << 0.824
                                   << "Pneumonia probability: 82.4 % threshold 50.0 %";
         QTest::newRow("borderline") << "X-Ray"
-                                    << "NORMAL" << 0.99 << "NEGATIVE"
+                                    << "NORMAL" << 0.99 << "NEGATIVE \u2014 borderline"
                                     << "CONFIDENCE: 99.000000%" << false << 0.4
                                     << "Pneumonia probability: 40.0 % threshold 50.0 % borderline";
         QTest::newRow("not an x-ray") << "x-ray"
@@ -236,7 +254,11 @@ private slots:
             QCOMPARE(panel->verdict()->text(), verdict);
             QCOMPARE(panel->confidence()->text(), confidence);
             const QColor colour = panel->verdict()->palette().color(QPalette::WindowText);
-            QVERIFY(verdict == "NEGATIVE" ? colour.green() > colour.red() : colour.red() > colour.green());
+            const bool borderline = verdict.endsWith("borderline");
+            if (borderline) QCOMPARE(colour, kOrange);
+            else QVERIFY(verdict == "NEGATIVE" ? colour.green() > colour.red() : colour.red() > colour.green());
+            QCOMPARE(panel->verdict()->toolTip().contains("treat the verdict as undecided"), borderline);
+            QVERIFY(panel->confidence()->toolTip().contains("not certainty about pneumonia"));
             QCOMPARE(panel->verdict()->font().weight(), QFont::Light);
             QVERIFY(panel->confidence()->font().bold());
         }
@@ -367,6 +389,11 @@ private slots:
         QCOMPARE(exam.verdict, QString("NEGATIVE"));
         QVERIFY(exam.findings.filter("Pneumonia probability: ").size() == 1);
         QVERIFY2(exam.picture.height() > 1248, "the picture with its heatmap and colour scale");
+        QVERIFY(exam.findings.filter("undecided").isEmpty());
+        view->state().diseaseProbability = 0.45;  // in the fixture's band [0.4, 0.6]
+        exam = view->examination();
+        QCOMPARE(exam.verdict, QString("NEGATIVE \u2014 borderline"));
+        QCOMPARE(exam.findings.filter("treat the verdict as undecided").size(), 1);
 
         view->state().classificationLabel2 = "other";
         QVERIFY(!picture->heatmapDrawn());
@@ -402,8 +429,9 @@ private slots:
         const auto saved = home_->path() / "Documents" / "output_chest-pneumonia-bacteria.jpeg.txt";
         QCOMPARE(test::readBytes(saved), edited);
         SavedMessage* message = view->controls()->savedMessage();
-        QCOMPARE(message->text()->text(),
-                 QString("File saved as output_chest-pneumonia-bacteria.jpeg.txt on your mac"));
+        QCOMPARE(message->text()->text().remove(QChar(0x200b)),
+                 QString("Report saved as output_chest-pneumonia-bacteria.jpeg.txt in %1/Documents")
+                     .arg(QString::fromStdString(home_->path().string())));
         QVERIFY(message->isVisible() && !window.isWindowModified());
         QTest::mouseClick(message->ok(), Qt::LeftButton);
         QVERIFY(!message->isVisible());
@@ -418,6 +446,34 @@ private slots:
         answer = QMessageBox::Discard;
         QVERIFY(window.close());
         QCOMPARE(asked, 4);
+    }
+
+    // The Test Result line takes no edit, however it comes; the lines around it take them all.
+    void theTestResultLineIsReadOnly() {
+        QVERIFY(view_->importFile(kPicture).has_value());
+        const std::string report = view_->state().fullText.get();
+        QPlainTextEdit* editor = view_->controls()->editor()->editor();
+        const auto select = [editor](const QString& text, int extra = 0) {
+            QTextCursor cursor = editor->document()->find(text);
+            cursor.setPosition(cursor.position() + extra, QTextCursor::KeepAnchor);
+            editor->setTextCursor(cursor);
+        };
+        select("NEGATIVE");
+        type(editor, "POSITIVE");
+        QTRY_COMPARE(editor->toPlainText().toStdString(), report);
+        select("Test Result: NEGATIVE\n", 1);  // joins it with the next line
+        QTest::keyClick(editor, Qt::Key_Delete);
+        QTRY_COMPARE(editor->toPlainText().toStdString(), report);
+        editor->moveCursor(QTextCursor::End);
+        type(editor, "\nTest Result: POSITIVE");  // a second verdict below
+        QTRY_COMPARE(editor->toPlainText().toStdString(), report);
+        QCOMPARE(view_->state().fullText.get(), report);
+
+        select("Patient's Name:");
+        type(editor, "Patient's Name: A. B.");
+        QCOMPARE(
+            view_->state().fullText.get().find("\nPatient's Name: A. B.\nTest Result: NEGATIVE\n") != std::string::npos,
+            true);
     }
 
     // A keystroke at the end of the report leaves the file name's line byte for byte, whatever the
@@ -439,7 +495,8 @@ private slots:
     }
     void anEditKeepsTheBytesItDidNotTouch() {
         QFETCH(QByteArray, name);
-        const std::string report = composeReport(name.toStdString(), "X-Ray", "NORMAL", 0.5, Clock::now());
+        const std::string report =
+            composeReport(name.toStdString(), "X-Ray", "NORMAL", 0.5, DiseaseAnswer{0.2, 0.5, false}, Clock::now());
         view_->state().fullText = report;
         QPlainTextEdit* editor = view_->controls()->editor()->editor();
         editor->moveCursor(QTextCursor::End);
@@ -499,6 +556,21 @@ private slots:
         QCOMPARE(view_->state().showAlert.get(), false);
     }
 
+    void exportedPdfIsConfirmedWithItsFile() {
+        MainWindow window(test::fixtureState());
+        window.show();
+        QVERIFY(window.contentView()->importFile(kPicture).has_value());
+        const QString path = QString::fromStdString((home_->path() / "exam.pdf").string());
+        QString shown;
+        test::onNextDialog<QMessageBox>([&shown](QMessageBox* box) {
+            shown = box->text();
+            box->accept();
+        });
+        QVERIFY(window.contentView()->exportPdf(path));
+        QTRY_VERIFY(!shown.isEmpty());
+        QCOMPARE(shown, "The examination was exported as " + path);
+    }
+
     void failedSaveIsToldAndRaisesNothing() {
         MainWindow window(test::fixtureState());
         window.show();
@@ -512,6 +584,67 @@ private slots:
         QTRY_VERIFY(!shown.isEmpty());
         QVERIFY(shown.contains("output_.txt"));
         QCOMPARE(window.contentView()->state().showAlert.get(), false);
+    }
+
+    // The About box reads each population's figures from the disease model's metadata: a retrained
+    // model's populations, a further one included, appear without a change to the window.
+    void aboutStatesEachPopulationFromTheMetadata() {
+        const test::TempDir dir;
+        const auto model = dir / "SickClassifier1.mlmodelc";
+        std::filesystem::copy(test::fixtureModels() / "SickClassifier1.mlmodelc", model);
+        QJsonObject metadata =
+            QJsonDocument::fromJson(QByteArray::fromStdString(test::readBytes(model / "metadata.json"))).object();
+        const auto figures = [](int n, double auc, QJsonValue sensitivity) {
+            return QJsonObject{{"n", n},
+                               {"auc", QJsonArray{auc, auc - 0.01, auc + 0.005}},
+                               {"sensitivity", sensitivity},
+                               {"specificity", QJsonArray{0.9, 0.85, 0.95}}};
+        };
+        QJsonObject validation = figures(941, 0.9876, QJsonArray{0.95, 0.93, 0.97});
+        validation["perPopulation"] = QJsonObject{{"paediatric", figures(796, 0.998, QJsonArray{0.972, 0.955, 0.983})},
+                                                  {"adult", figures(145, 0.9056, QJsonValue())},
+                                                  {"adult-rsna", figures(60, 0.81, QJsonArray{0.5, 0.4, 0.6})}};
+        metadata["provenance"] = QJsonObject{{"validation", validation}};
+        test::writeBytes(model / "metadata.json", QJsonDocument(metadata).toJson().toStdString());
+        auto disease = SickClassifier1::create(model);
+        QVERIFY(disease);
+        MainWindow window(DiagnosisState(disease.value(), test::fixtureState().model2));
+        const QString about = window.aboutText();
+        const qsizetype children = about.indexOf(
+            "children (796 pictures): AUC 0.9980 (95 % CI 0.9880–1.0030), sensitivity 97.2 % (95 % CI 95.5–98.3 %), "
+            "specificity 90.0 % (95 % CI 85.0–95.0 %)");
+        const qsizetype adults = about.indexOf(
+            "NIH adults (145 pictures): AUC 0.9056 (95 % CI 0.8956–0.9106), "
+            "sensitivity n/a, specificity 90.0 %");
+        const qsizetype further = about.indexOf("adult-rsna (60 pictures): AUC 0.8100");
+        QVERIFY2(children >= 0 && children < adults && adults < further, qPrintable(about));
+        QVERIFY2(!about.contains("941") && !about.contains("0.9876"), "no pooled figures");
+    }
+
+    // Help -> Reading the result opens the page compiled into the program; the README mirrors it.
+    void readingTheResultOpensInTheWindowAndTheReadmeMirrorsIt() {
+        MainWindow window(test::fixtureState());
+        window.show();
+        QAction* action = nullptr;
+        for (QAction* a : window.findChildren<QAction*>())
+            if (a->text() == "&Reading the result") action = a;
+        QVERIFY(action);
+        QString shown;
+        test::onNextDialog<QDialog>([&shown](QDialog* page) {
+            shown = page->findChild<QTextBrowser*>()->toPlainText();
+            page->reject();
+        });
+        action->trigger();
+        QVERIFY(shown.contains("not certainty about pneumonia") && shown.contains("treat the verdict as undecided"));
+
+        const auto simplified = [](const QString& text) { return text.simplified(); };
+        const QString readme =
+            simplified(QString::fromStdString(test::readBytes(test::fixtures() / "../../README.md")));
+        const QString page = readingTheResult();
+        for (const QString& part : page.split(QRegularExpression("\n(?=- )|\n\n"), Qt::SkipEmptyParts)) {
+            if (part.startsWith("# ")) continue;
+            QVERIFY2(readme.contains(simplified(part)), qPrintable(part));
+        }
     }
 
 private:

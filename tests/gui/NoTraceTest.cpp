@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QtTest>
 
@@ -66,6 +67,7 @@ private slots:
             // File > Export PDF offers Documents/<file name>.pdf.
             test::onNextDialog<QFileDialog>(
                 [](QFileDialog* dialog) { static_cast<QDialog*>(dialog)->done(QDialog::Accepted); });
+            test::onNextDialog<QMessageBox>([](QMessageBox* confirmation) { confirmation->accept(); });
             view->exportPdf();
             QVERIFY(window.close());
         }

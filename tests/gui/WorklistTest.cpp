@@ -52,9 +52,10 @@ private slots:
     void analysesTheFoldersPicturesSortsAndSelects() {
         test::TempDir dir;
         std::filesystem::create_directories(dir / "a/b");
-        // Pneumonia probabilities about 3.6 %, 11.5 % and 99.9 %: "11.5 %" sorts before "3.6 %" as text.
+        // Pneumonia probabilities about 3.6 %, 11.5 %, 99.9 % and 49 % (in the fixture's borderline band
+        // [40 %, 60 %]): "11.5 %" sorts before "3.6 %" as text.
         const std::vector<std::pair<std::filesystem::path, int>> greys{
-            {dir / "a/b/grey.bmp", 180}, {dir / "mid.png", 160}, {dir / "a/b/dark.png", 20}};
+            {dir / "a/b/grey.bmp", 180}, {dir / "mid.png", 160}, {dir / "a/b/dark.png", 20}, {dir / "a/even.png", 128}};
         for (const auto& [path, grey] : greys) test::writePicture(path, test::solid(64, 64, cv::Scalar::all(grey)));
         test::writePicture(dir / "red.png", test::solid(64, 64, {0, 0, 255}));
         test::writeBytes(dir / "broken.png", "not a picture");
@@ -62,8 +63,8 @@ private slots:
         const ConsoleCapture console;  // outlives the worker thread
         Worklist list;
         QVERIFY(analyse(list, {dir.path()}));
-        QCOMPARE(list.rowCount(), 5);
-        QCOMPARE(list.progress()->value(), 5);
+        QCOMPARE(list.rowCount(), 6);
+        QCOMPARE(list.progress()->value(), 6);
         QCOMPARE(console.lines.str(), std::string());  // the rows say it all, the console nothing
 
         // Name, status, verdict, whether a probability is shown; only the failure gives a reason.
@@ -71,6 +72,7 @@ private slots:
              std::vector<std::tuple<std::string, QString, QString, bool>>{
                  {"grey.bmp", "analysed", "NEGATIVE", true},
                  {"dark.png", "analysed", "POSITIVE", true},
+                 {"even.png", "analysed", "NEGATIVE \u2014 borderline", true},
                  {"red.png", "analysed", "NOT A CHEST X-RAY", false},
                  {"broken.png", "not a readable picture", "", false}}) {
             int row = 0;
@@ -80,6 +82,8 @@ private slots:
             QCOMPARE(text(list, row, Worklist::VerdictColumn), verdict);
             QCOMPARE(text(list, row, Worklist::ProbabilityColumn).endsWith(" %"), percent);
             QCOMPARE(reason(list, row).contains("broken.png: "), name == "broken.png");
+            QCOMPARE(cell(list, row, Worklist::VerdictColumn).data(Qt::ToolTipRole).toString().contains("undecided"),
+                     name == "even.png");
         }
 
         // Sorted ascending, the two rows without a probability come first, then by value: a click on row 2,

@@ -6,6 +6,7 @@
 #include "orvix/Console.h"
 #include "orvix/FileUrl.h"
 #include "orvix/ImportRun.h"
+#include "orvix/Report.h"
 #include "orvix/SickClassifier1.h"
 #include "orvix/XRayClassifier1.h"
 
@@ -68,6 +69,10 @@ TEST_F(ImportRunTest, WritesTheFieldsInOrderAndKeepsTheNameAsOnDisk) {
     EXPECT_EQ(state_.fullText.get().rfind("Tested File Name: Röntgen Aufnahme 1.png\nTested Disease: Pneumonia\n", 0),
               0u);
     EXPECT_NE(state_.fullText.get().find("Test Result: NEGATIVE\nAccuracy: "), std::string::npos);
+    EXPECT_NE(state_.fullText.get().find(
+                  diseaseAnswerLine(diseaseAnswer(state_.model->model.metadata(), state_.diseaseProbability)) +
+                  "\nAdditional Info:"),
+              std::string::npos);
 
     const auto lines = consoleLines();
     ASSERT_EQ(lines.size(), 6u);  // URL, then the disease stage's block (ClassificationTest)
