@@ -11,7 +11,15 @@ fuzz_seconds=${FUZZ_SECONDS:-60}
 
 bash scripts/install-deps.sh
 bash scripts/check-format.sh
-cmake --preset dev -DORVIX_WARNINGS_AS_ERRORS=ON && cmake --build --preset dev && ctest --preset dev
-cmake --preset asan -DORVIX_WARNINGS_AS_ERRORS=ON && cmake --build --preset asan && ctest --preset asan
-cmake --preset fuzz -DORVIX_WARNINGS_AS_ERRORS=ON && cmake --build --preset fuzz && bash tests/fuzz/run.sh build-fuzz/bin "$fuzz_seconds"
+# One command a line: under set -e a failure inside an "a && b && c" list does not stop the script
+# unless it is the last command, so a failed build would pass unnoticed.
+cmake --preset dev -DORVIX_WARNINGS_AS_ERRORS=ON
+cmake --build --preset dev
+ctest --preset dev
+cmake --preset asan -DORVIX_WARNINGS_AS_ERRORS=ON
+cmake --build --preset asan
+ctest --preset asan
+cmake --preset fuzz -DORVIX_WARNINGS_AS_ERRORS=ON
+cmake --build --preset fuzz
+bash tests/fuzz/run.sh build-fuzz/bin "$fuzz_seconds"
 bash tests/packaging/check_package.sh

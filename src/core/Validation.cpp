@@ -145,7 +145,8 @@ Result<ValidationReport> validate(std::span<const LabelledScore> films, const Va
     r.calibration = calibration(films);
     r.roc = rocCurve(films);
     if (settings.borderline) {
-        const auto [low, high] = *settings.borderline;
+        // Plain names, not a structured binding: clang 14 cannot capture one in a lambda.
+        const double low = (*settings.borderline)[0], high = (*settings.borderline)[1];
         const auto inBand = std::count_if(films.begin(), films.end(), [&](const LabelledScore& f) {
             return low <= f.probability && f.probability <= high;
         });
