@@ -117,6 +117,9 @@ struct Row {
     std::string verdict;  // NEGATIVE / POSITIVE / NOT A CHEST X-RAY
     bool isChestXRay = false;
     double accuracy = 0.0;
+    // Whether the disease model's probability lies in its borderline band (the operating point's, when one
+    // made the verdict); set for an analysed chest X-ray only.
+    std::optional<bool> borderline;
     std::string operatingPoint;  // what made the verdict, when a clinic's operating point did
 };
 
@@ -139,6 +142,7 @@ nlohmann::json jsonRow(const Row& row) {
     j["result"] = ok ? nlohmann::json(row.verdict) : nlohmann::json(nullptr);
     j["isChestXRay"] = ok ? nlohmann::json(row.isChestXRay) : nlohmann::json(nullptr);
     j["accuracy"] = ok ? nlohmann::json(row.accuracy) : nlohmann::json(nullptr);
+    j["borderline"] = row.borderline ? nlohmann::json(*row.borderline) : nlohmann::json(nullptr);
     if (!row.operatingPoint.empty()) j["operatingPoint"] = row.operatingPoint;
     return j;
 }
@@ -167,7 +171,8 @@ std::string formatRow(const Row& row, OutputFormat format) {
                  << (gate ? describeDouble(probabilityOf(gate)) : "") << ','
                  << csvField(disease ? disease->classLabel : "") << ','
                  << (disease ? describeDouble(probabilityOf(disease)) : "") << ',' << (ok ? row.verdict : "") << ','
-                 << (ok ? (row.isChestXRay ? "true" : "false") : "") << ',' << (ok ? describeDouble(row.accuracy) : "");
+                 << (ok ? (row.isChestXRay ? "true" : "false") : "") << ',' << (ok ? describeDouble(row.accuracy) : "")
+                 << ',' << (row.borderline ? (*row.borderline ? "true" : "false") : "");
             if (!row.operatingPoint.empty()) line << ',' << csvField(row.operatingPoint);
             line << '\n';
             return line.str();
@@ -278,6 +283,11 @@ Analysis analyse(const FoundPicture& picture, DiagnosisState& state, bool withHe
     row.verdict = testResult(state.classificationLabel2, state.classificationLabel);
     row.isChestXRay = isChestXRay(state.classificationLabel2.get());
     row.accuracy = state.accuracy;
+    if (row.isChestXRay && row.result.disease) {
+        const ModelMetadata& disease = state.model->model.metadata();
+        row.borderline =
+            diseaseAnswer(point ? withOperatingPoint(disease, *point) : disease, state.diseaseProbability).borderline;
+    }
     a.report = state.fullText.get();
     if (withHeatmap && row.isChestXRay && !state.activationMap.get().empty()) {
         std::vector<std::uint8_t> png;
@@ -505,7 +515,7 @@ int main(int argc, char** argv) {
         outputFolders);
     if (options.format == OutputFormat::Csv &&
         !writeOut("path,fileName,status,gateLabel,gateProbability,diseaseLabel,diseaseProbability,result,"
-                  "isChestXRay,accuracy" +
+                  "isChestXRay,accuracy,borderline" +
                   std::string(point ? ",operatingPoint\n" : "\n")))
         return 2;
     Progress progress(files.size());

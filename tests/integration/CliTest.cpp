@@ -117,6 +117,29 @@ TEST_F(CliTest, JsonLinesForADirectoryTreeWithDicomFilesWithoutExtension) {
     EXPECT_EQ(byName.at("red photo.png")["path"], (dir_ / "batch" / "sub" / "red photo.png").string());
 }
 
+TEST_F(CliTest, BorderlineIsMarkedForChestXRaysInJsonAndCsv) {
+    const auto grey = test::writePicture(dir_ / "mid-grey.png", test::solid(40, 40, cv::Scalar(128, 128, 128)));
+    auto run = runScreen("--json " + q(grey) + " " + q(dir_ / "batch"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    bool marked = false;
+    for (const auto& j : jsonLines(run.out)) {
+        if (!j["isChestXRay"].get<bool>()) {
+            EXPECT_EQ(j["borderline"], nullptr) << j["fileName"];
+            continue;
+        }
+        const double p = j["disease"]["probabilities"]["PNEUMONIA"].get<double>();
+        EXPECT_EQ(j["borderline"].get<bool>(), 0.4 <= p && p <= 0.6) << j["fileName"] << ' ' << p;  // the model's band
+        marked = marked || j["borderline"].get<bool>();
+    }
+    EXPECT_TRUE(marked) << "the mid-grey picture lies in the band\n" << run.out;
+    auto csv = runScreen("--csv " + q(grey));
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    EXPECT_EQ(csv.out.substr(0, csv.out.find('\n')),
+              "path,fileName,status,gateLabel,gateProbability,diseaseLabel,diseaseProbability,result,isChestXRay,"
+              "accuracy,borderline");
+    EXPECT_EQ(csv.out.substr(csv.out.rfind(',')), ",true\n");
+}
+
 TEST_F(CliTest, FilesThatCannotBeAnalysedExitOneAndAreNamedOnStderr) {
     // The unstable gate classifies mid-grey pictures and fails on every other.
     test::TempDir models;
