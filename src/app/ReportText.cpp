@@ -9,45 +9,14 @@
 #include <utility>
 #include <vector>
 
+#include "orvix/Utf8.h"
+
 namespace orvix::app {
 namespace {
 
 // The character format property that holds a stand-in's bytes.
 constexpr int kBytesProperty = QTextFormat::UserProperty + 1;
 constexpr char16_t kStandIn = u'\uFFFD';
-
-bool continuation(std::string_view s, std::size_t i, unsigned char low = 0x80, unsigned char high = 0xBF) {
-    if (i >= s.size()) return false;
-    const auto byte = static_cast<unsigned char>(s[i]);
-    return byte >= low && byte <= high;
-}
-
-// The length of the valid UTF-8 sequence at s[i], 0 where none begins there (a stray continuation
-// byte, an overlong form, a surrogate, a code point above U+10FFFF, a sequence cut short).
-std::size_t validSequence(std::string_view s, std::size_t i) {
-    const auto lead = static_cast<unsigned char>(s[i]);
-    if (lead < 0x80) return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) return continuation(s, i + 1) ? 2 : 0;
-    if (lead >= 0xE0 && lead <= 0xEF) {
-        const unsigned char low = lead == 0xE0 ? 0xA0 : 0x80, high = lead == 0xED ? 0x9F : 0xBF;
-        return continuation(s, i + 1, low, high) && continuation(s, i + 2) ? 3 : 0;
-    }
-    if (lead >= 0xF0 && lead <= 0xF4) {
-        const unsigned char low = lead == 0xF0 ? 0x90 : 0x80, high = lead == 0xF4 ? 0x8F : 0xBF;
-        return continuation(s, i + 1, low, high) && continuation(s, i + 2) && continuation(s, i + 3) ? 4 : 0;
-    }
-    return 0;
-}
-
-char32_t decode(std::string_view sequence) {
-    const auto byte = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(sequence[k])); };
-    switch (sequence.size()) {
-        case 1: return byte(0);
-        case 2: return (byte(0) & 0x1F) << 6 | (byte(1) & 0x3F);
-        case 3: return (byte(0) & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
-        default: return (byte(0) & 0x07) << 18 | (byte(1) & 0x3F) << 12 | (byte(2) & 0x3F) << 6 | (byte(3) & 0x3F);
-    }
-}
 
 // Characters that QTextCursor::insertText turns into a paragraph break.
 bool breaksParagraph(char32_t c) { return c == U'\r' || c == U'\u2029' || c == U'\uFDD0' || c == U'\uFDD1'; }
@@ -59,9 +28,9 @@ void setReportText(QTextDocument& document, const std::string& text) {
     QString shown;
     std::vector<std::pair<int, QByteArray>> standIns;  // position in shown, bytes
     for (std::size_t i = 0; i < bytes.size();) {
-        const std::size_t length = validSequence(bytes, i);
+        const auto [code, length] = utf8CharacterAt(bytes, i);
         const std::string_view sequence = bytes.substr(i, length == 0 ? 1 : length);
-        const char32_t c = length == 0 ? kStandIn : decode(sequence);
+        const char32_t c = length == 0 ? kStandIn : code;
         if (length == 0 || breaksParagraph(c)) {
             standIns.emplace_back(static_cast<int>(shown.size()), QByteArray(sequence.data(), sequence.size()));
             shown += QChar(kStandIn);

@@ -155,7 +155,7 @@ QUANTILE_LEVELS = 256
 
 def grey_quantiles(images):
     """Each picture's grey-level quantile function (N x QUANTILE_LEVELS floats in [0, 255]): the references of
-    specify_histograms. images: uint8 N x H x W x 3."""
+    match_histograms. images: uint8 N x H x W x 3."""
     grid = np.linspace(0, 1, QUANTILE_LEVELS)
     out = np.empty((len(images), QUANTILE_LEVELS), np.float32)
     for i, img in enumerate(images):
@@ -165,8 +165,8 @@ def grey_quantiles(images):
     return out
 
 
-def specify_histograms(images, references, g, p=0.5):
-    """Random histogram specification: each picture, with probability p, gets the grey-level distribution of a
+def match_histograms(images, references, g, p=0.5):
+    """Random histogram matching: each picture, with probability p, gets the grey-level distribution of a
     random reference (grey_quantiles of any training film, of any source and either label) through one monotone
     curve, so that how a hospital's software mapped exposure to grey levels is no evidence of the label.
     images: uint8 N x H x W x 3 (a copy is returned); the curve maps each level's mid-rank to the reference's

@@ -120,7 +120,7 @@ class TrainConfig:
     hflip: float = 0.0  # probability of a horizontal flip (augment.train_batch)
     to_grey: float = 0.0  # probability of a greyscale picture
     hospital: bool = False  # the acquisition effects too (augment.acquisition)
-    histograms: float = 0.0  # probability of a random histogram specification (augment.specify_histograms)
+    histograms: float = 0.0  # probability of a random histogram matching (augment.match_histograms)
     consistency: float = 0.0  # weight of the loss that asks two processings of a film for the same answer
     batch: int = 32
     lr: float = 2e-3  # the one-cycle schedule's peak
@@ -129,7 +129,7 @@ class TrainConfig:
 def train(net, images, labels, sample_weights, config, log):
     """Trains net on images (uint8 N x 224 x 224 x 3 BGR) and their labels; logs each epoch's mean loss.
 
-    With config.histograms, pictures get the grey levels of random training films (augment.specify_histograms);
+    With config.histograms, pictures get the grey levels of random training films (augment.match_histograms);
     with config.consistency, each batch is seen twice, each time with its own histograms, and the symmetric
     KL divergence between the two answers joins the loss."""
     torch.manual_seed(config.seed)
@@ -151,7 +151,7 @@ def train(net, images, labels, sample_weights, config, log):
             def view():
                 batch = images[idx]
                 if references is not None:
-                    batch = augment.specify_histograms(batch, references, g, config.histograms)
+                    batch = augment.match_histograms(batch, references, g, config.histograms)
                 return augment.train_batch(to_unit(batch), g, hflip=config.hflip, to_grey=config.to_grey,
                                            hospital=config.hospital)
 
@@ -608,7 +608,7 @@ def main(argv=None):
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--threads", type=int, default=2)
     ap.add_argument("--histograms", type=float, default=0.5,
-                    help="disease: probability of a random histogram specification of a training picture")
+                    help="disease: probability of a random histogram matching of a training picture")
     ap.add_argument("--consistency", type=float, default=0.0,
                     help="disease: weight of the two-processings consistency loss (0: off; doubles the work)")
     ap.add_argument("--calibrate-only", action="store_true",

@@ -153,12 +153,12 @@ class Augmentation(unittest.TestCase):
         dark = np.repeat(rng.integers(0, 100, (1, 64, 64, 1), dtype=np.uint8), 3, axis=-1)
         bright = np.repeat((rng.beta(5, 2, (1, 64, 64, 1)) * 255).astype(np.uint8), 3, axis=-1)
         refs = augment.grey_quantiles(bright)
-        out = augment.specify_histograms(dark, refs, torch.Generator().manual_seed(0), p=1.0)
+        out = augment.match_histograms(dark, refs, torch.Generator().manual_seed(0), p=1.0)
         np.testing.assert_allclose(np.percentile(out[0, ..., 0], [10, 50, 90]),
                                    np.percentile(bright[0, ..., 0], [10, 50, 90]), atol=4)
         order = np.argsort(dark[0, ..., 0].ravel(), kind="stable")
         self.assertTrue((np.diff(out[0, ..., 0].ravel()[order].astype(int)) >= 0).all(), "not one monotone curve")
-        kept = augment.specify_histograms(dark, refs, torch.Generator().manual_seed(0), p=0.0)
+        kept = augment.match_histograms(dark, refs, torch.Generator().manual_seed(0), p=0.0)
         np.testing.assert_array_equal(kept, dark)
 
 
