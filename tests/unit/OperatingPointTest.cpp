@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
-#include "orvix/ImportRun.h"
-#include "orvix/Report.h"
 
 namespace orvix {
 namespace {
@@ -97,22 +95,6 @@ TEST(OperatingPointTest, FoundInTheUserConfigurationThenTheSystem) {
     test::writeBytes(home / ".config" / "orvix" / "operating-point.json", "{}");
     EXPECT_EQ(findOperatingPoint(test::environment({{"HOME", home.string()}}), system),
               home / ".config" / "orvix" / "operating-point.json");
-}
-
-TEST(OperatingPointTest, AppliedVerdictIsTheProbabilityAgainstTheThreshold) {
-    auto state = test::fixtureState();
-    test::TempDir dir;
-    const auto film = test::writePicture(dir / "grey.png", test::solid(40, 40, cv::Scalar(128, 128, 128)));
-    ASSERT_EQ(importImage(ImporterOutcome::success(film), state).status, ImportStatus::Analysed);
-    const double p = state.diseaseProbability.get();
-    ASSERT_GT(p, 0.01);
-    ASSERT_LT(p, 0.99);
-    for (const double threshold : {p - 0.005, p + 0.005}) {
-        applyOperatingPoint(state, pointFor(state, threshold));
-        EXPECT_EQ(state.classificationLabel.get(), p >= threshold ? "PNEUMONIA" : "NORMAL") << threshold;
-        EXPECT_NE(state.fullText.get().find(p >= threshold ? "POSITIVE" : "NEGATIVE"), std::string::npos)
-            << state.fullText.get();
-    }
 }
 
 }  // namespace
