@@ -165,8 +165,10 @@ void applyOperatingPoint(DiagnosisState& state, const OperatingPoint& point) {
     const ModelMetadata& metadata = state.model->model.metadata();
     state.classificationLabel =
         state.diseaseProbability.get() >= point.threshold ? metadata.decisionLabel : metadata.otherwiseLabel;
-    // The report's probability line names the point's threshold and its moved band.
-    const DiseaseAnswer answer = diseaseAnswer(withOperatingPoint(metadata, point), state.diseaseProbability);
+    // The report's probability line gives the point's threshold and its moved band, and a line after
+    // it names the point.
+    DiseaseAnswer answer = diseaseAnswer(withOperatingPoint(metadata, point), state.diseaseProbability);
+    answer.operatingPoint = point.description();
     state.fullText = composeReport(state.fileName, state.classificationLabel2, state.classificationLabel,
                                    state.accuracy, answer, Clock::now());
 }

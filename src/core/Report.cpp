@@ -86,7 +86,10 @@ std::string composeReport(const std::string& fileName, const std::string& gateLa
     report += describeDouble(accuracy * 100.0);
     report += "%\n";
     // After Accuracy, so that every line of the older six-line form keeps its place relative to the others.
-    if (disease && isChestXRay(gateLabel)) report += diseaseAnswerLine(*disease) + "\n";
+    if (disease && isChestXRay(gateLabel)) {
+        report += diseaseAnswerLine(*disease) + "\n";
+        if (!disease->operatingPoint.empty()) report += "Operating Point: " + disease->operatingPoint + "\n";
+    }
     report += "Additional Info:";
     return report;
 }

@@ -67,6 +67,13 @@ TEST(ComposeReport, PneumoniaProbabilityLineOnlyForAnAnsweredChestXRay) {
         const std::string report = composeReport("a", c.gate, "NORMAL", 0.25, answer, kWhen, "en_US", "UTC");
         EXPECT_TRUE(report.ends_with(std::string("Accuracy: 25.0%\n") + c.expected)) << c.gate << "\n" << report;
     }
+    // A clinic's operating point is named on a line of its own; the lines above keep their form.
+    DiseaseAnswer local = diseaseAnswer(model, 0.6);
+    local.operatingPoint = "local threshold 52.0 %, validated on 312 films on 2026-12-07";
+    EXPECT_TRUE(composeReport("a", "X-Ray", "PNEUMONIA", 0.25, local, kWhen, "en_US", "UTC")
+                    .ends_with("Accuracy: 25.0%\nPneumonia Probability: 60.0% (threshold 34.6%; borderline)\n"
+                               "Operating Point: local threshold 52.0 %, validated on 312 films on 2026-12-07\n"
+                               "Additional Info:"));
     model.borderline.reset();  // a model without a band marks nothing
     EXPECT_EQ(diseaseAnswerLine(diseaseAnswer(model, 0.3)), "Pneumonia Probability: 30.0% (threshold 34.6%)");
 }

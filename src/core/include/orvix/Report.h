@@ -50,6 +50,9 @@ struct DiseaseAnswer {
     double probability = 0.0;  // of the model's positive label (see diseaseLabel)
     double threshold = 0.5;    // the metadata's
     bool borderline = false;   // probability within the metadata's borderline band
+    // What set the threshold when a clinic's own operating point did (its description, e.g.
+    // "local threshold 52.0 %, validated on 312 films on 2026-12-07"); empty for the model's own.
+    std::string operatingPoint;
 };
 
 // The answer of the model described by metadata for this probability of its positive label.
@@ -59,7 +62,8 @@ DiseaseAnswer diseaseAnswer(const ModelMetadata& metadata, double probability);
 std::string diseaseAnswerLine(const DiseaseAnswer& answer);
 
 // disease: the disease stage's answer, or nullopt when it did not run; ignored for a picture that
-// is not a chest X-ray.
+// is not a chest X-ray. An answer made at a clinic's operating point adds the line
+// "Operating Point: <its description>" after the probability line.
 std::string composeReport(const std::string& fileName, const std::string& gateLabel,
                           const std::string& classificationLabel, double accuracy,
                           const std::optional<DiseaseAnswer>& disease, Clock::time_point now,
