@@ -21,6 +21,7 @@
 #include "DialogSettings.h"
 #include "Explanations.h"
 #include "ImagePanel.h"
+#include "LocalOperatingPoint.h"
 #include "LocalFile.h"
 #include "Palette.h"
 #include "PictureView.h"
@@ -192,6 +193,8 @@ QString ContentView::importerFolder() const {
 std::optional<ImportResult> ContentView::importFile(const std::filesystem::path& path) {
     if (!keepOrSaveEdits()) return std::nullopt;
     ImportResult result = importImage(ImporterOutcome::success(path), state_);
+    if (result.status == ImportStatus::Analysed && isChestXRay(state_.classificationLabel2.get()))
+        applyActiveOperatingPoint(state_);
     // A decoded picture has a fresh report; one that was not decoded leaves the edits as they were.
     if (result.status == ImportStatus::Analysed || result.status == ImportStatus::Unclassified) setReportEdited(false);
     // The core keeps or partly replaces the previous state: what the screen shows must not be
@@ -242,7 +245,7 @@ Examination ContentView::examination() const {
     if (!s.classificationLabel2.get().empty() || !s.classificationLabel.get().empty()) {
         exam.verdict = QString::fromStdString(testResult(s.classificationLabel2, s.classificationLabel));
         if (isChestXRay(s.classificationLabel2.get()) &&
-            s.model->model.metadata().isBorderline(s.diseaseProbability.get()))
+            activeDiseaseRule(s.model->model.metadata()).isBorderline(s.diseaseProbability.get()))
             exam.verdict += borderlineMark();
         exam.findings << QStringLiteral(
                              "Chest X-ray gate: \"%1\" with probability %2 (the CONFIDENCE shown and the "
@@ -251,7 +254,7 @@ Examination ContentView::examination() const {
                              .arg(QString::fromStdString(s.classificationLabel2.get()), percent(s.accuracy.get()));
     }
     if (isXRay) {
-        const ModelMetadata& disease = s.model->model.metadata();
+        const ModelMetadata disease = activeDiseaseRule(s.model->model.metadata());
         exam.findings << QStringLiteral(
                              "Pneumonia probability: %1 (threshold %2%3): the disease model's probability; "
                              "POSITIVE at or above the threshold")
@@ -259,6 +262,9 @@ Examination ContentView::examination() const {
                                   disease.isBorderline(s.diseaseProbability.get()) ? QStringLiteral(", borderline")
                                                                                    : QString());
         if (disease.isBorderline(s.diseaseProbability.get())) exam.findings << borderlineMeaning();
+        if (activeOperatingPoint())
+            exam.findings << QStringLiteral("Operating point: %1 (the clinic's own, in place of the model's)")
+                                 .arg(operatingPointText(disease));
     }
     if (withHeatmap)
         exam.findings << QStringLiteral(

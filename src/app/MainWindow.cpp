@@ -22,6 +22,8 @@
 #include "ImagePanel.h"
 #include "LocalFile.h"
 #include "PictureView.h"
+#include "LocalOperatingPoint.h"
+#include "ValidationDialog.h"
 #include "Worklist.h"
 #include "orvix/Version.h"
 
@@ -157,6 +159,15 @@ MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(pare
                     &PictureView::fitToBox);
     view->addAction(QStringLiteral("&Reset View and Window"), QKeySequence(QStringLiteral("Ctrl+R")), picture,
                     &PictureView::resetView);
+    QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
+    tools->addAction(QStringLiteral("&Validate on Local Films…"), QKeySequence(QStringLiteral("Ctrl+Alt+V")), this,
+                     [this] {
+                         const QString folder = QFileDialog::getExistingDirectory(
+                             this, QStringLiteral("Validate on a folder of films labelled NORMAL and PNEUMONIA"),
+                             content_->importerFolder(), QFileDialog::DontUseNativeDialog | QFileDialog::ShowDirsOnly);
+                         if (folder.isEmpty()) return;
+                         validateOnLocalFilms(localFilePath(folder));
+                     });
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->addAction(QStringLiteral("&Reading the result"), QKeySequence::WhatsThis, this,
                     &MainWindow::showReadingTheResult);
@@ -178,6 +189,25 @@ MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(pare
 }
 
 MainWindow::~MainWindow() { content_->state().fileName.removeObserver(fileNameObserver_); }
+
+ValidationDialog* MainWindow::validateOnLocalFilms(const std::filesystem::path& folder) {
+    auto* dialog = new ValidationDialog(processEnvironment, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &ValidationDialog::operatingPointChanged, this, [this] {
+        // The picture on screen is decided again at the new point, unless its report holds edits
+        // that a new report would replace.
+        DiagnosisState& s = content_->state();
+        if (!isChestXRay(s.classificationLabel2.get()) || s.classificationLabel.get().empty()) return;
+        if (content_->reportEdited())
+            QMessageBox::information(this, QStringLiteral("Operating point changed"),
+                                     QStringLiteral("The picture on screen keeps its verdict and your edited report; "
+                                                    "the next picture is decided at the new operating point."));
+        else redecideAtActiveOperatingPoint(s);
+    });
+    dialog->show();
+    dialog->start(folder);
+    return dialog;
+}
 
 void MainWindow::addToWorklist(const std::vector<std::filesystem::path>& paths) {
     if (!worklistDock_->isVisible()) {

@@ -17,6 +17,7 @@ class QDockWidget;
 namespace orvix::app {
 
 class ContentView;
+class ValidationDialog;
 class Worklist;
 
 class MainWindow : public QMainWindow {
@@ -33,6 +34,9 @@ public:
     // The About box: the version and each model's validation figures from its metadata, per
     // population where the model card has them.
     QString aboutText() const;
+    // Tools -> Validate on Local Films on folder: the dialog, shown and started (it deletes itself
+    // when closed). Adopting or dropping its operating point decides the picture on screen again.
+    ValidationDialog* validateOnLocalFilms(const std::filesystem::path& folder);
     // Help -> Reading the result: what the verdict, CONFIDENCE, the probability and borderline mean
     // (modal; compiled into the program, so offline).
     void showReadingTheResult();

@@ -4,6 +4,7 @@
 #include <QVBoxLayout>
 
 #include "Explanations.h"
+#include "LocalOperatingPoint.h"
 #include "Palette.h"
 #include "orvix/Report.h"
 
@@ -57,7 +58,7 @@ void ResultPanel::refresh() {
     probability_->setVisible(isXRay);
     if (!isXRay) return;
     const bool negative = isNormal(disease);
-    const ModelMetadata& model = state_.model->model.metadata();
+    const ModelMetadata model = activeDiseaseRule(state_.model->model.metadata());
     const double p = state_.diseaseProbability.get();
     // Borderline is part of the verdict itself, in its own colour: a glance at the verdict cannot miss it.
     const bool borderline = model.isBorderline(p);
@@ -68,8 +69,12 @@ void ResultPanel::refresh() {
     confidence_->setText(QStringLiteral("CONFIDENCE: ") + QString::number(state_.accuracy.get() * 100.0, 'f', 6) +
                          QStringLiteral("%"));
     // The disease model's own probability, which the verdict compares with the threshold.
-    QString line = QStringLiteral("Pneumonia probability: %1 <span style=\"color:%2\">threshold %3</span>")
-                       .arg(percent(p), kGray.name(), percent(model.threshold));
+    // A clinic's own threshold says so, with what it was validated on in the tooltip.
+    const bool local = activeOperatingPoint().has_value();
+    QString line =
+        QStringLiteral("Pneumonia probability: %1 <span style=\"color:%2\">%3threshold %4</span>")
+            .arg(percent(p), kGray.name(), local ? QStringLiteral("local ") : QString(), percent(model.threshold));
+    probability_->setToolTip(local ? operatingPointText(model) : QString());
     if (model.isBorderline(p)) line += QStringLiteral(" <b style=\"color:%1\">borderline</b>").arg(kOrange.name());
     probability_->setText(line);
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ContentView.h"
+#include "LocalOperatingPoint.h"
 #include "MainWindow.h"
 #include "orvix/DiagnosisState.h"
 #include "orvix/Version.h"
@@ -70,10 +71,13 @@ int tolMeranApp::main(int argc, char** argv) {
             QStringLiteral("A classifier could not be loaded.\n\n") + QString::fromStdString(state.error().message));
         return 1;
     }
+    // A clinic's configured operating point, read once; one that is void is said so, not used.
+    const auto pointProblem = loadConfiguredOperatingPoint(*state, processEnvironment);
     MainWindow window(std::move(state).value());
     window.resize(initialWindowSize(QGuiApplication::primaryScreen()->availableGeometry().size(),
                                     window.menuBar()->sizeHint().height()));
     window.show();
+    if (pointProblem) QMessageBox::warning(&window, QStringLiteral("Operating point not used"), *pointProblem);
     if (!files.empty()) window.contentView()->importFile(files.front());
     if (files.size() > 1) window.addToWorklist(files);
     return QApplication::exec();

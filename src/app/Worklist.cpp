@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "Explanations.h"
+#include "LocalOperatingPoint.h"
 #include "Palette.h"
 #include "orvix/Console.h"
 #include "orvix/DiagnosisState.h"
@@ -102,13 +103,16 @@ void Worklist::Worker::run(Worklist* list) {
                 outcome.reason = QString::fromStdString(*modelError);
             } else {
                 const ImportResult result = importImage(ImporterOutcome::success(job.path), *state);
+                if (result.status == ImportStatus::Analysed && isChestXRay(state->classificationLabel2.get()))
+                    applyActiveOperatingPoint(*state);
                 outcome.status = statusText(result.status);
                 if (result.status == ImportStatus::Analysed) {
                     const std::string verdict = testResult(state->classificationLabel2, state->classificationLabel);
                     outcome.verdict = QString::fromStdString(verdict);
                     if (isChestXRay(state->classificationLabel2.get())) {
                         outcome.probability = state->diseaseProbability;
-                        outcome.borderline = state->model->model.metadata().isBorderline(*outcome.probability);
+                        outcome.borderline =
+                            activeDiseaseRule(state->model->model.metadata()).isBorderline(*outcome.probability);
                     }
                 } else {
                     outcome.reason = QString::fromStdString(result.message);

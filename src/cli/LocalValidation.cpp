@@ -162,10 +162,10 @@ Result<LabelledFilms> findLabelledFilms(const std::filesystem::path& dir,
     std::size_t labelled[2] = {0, 0};
     for (const auto& film : films.labelled) ++labelled[film.positive];
     if (labelled[0] == 0 || labelled[1] == 0)
-        return Error{dir.string() + ": validation needs films of both labels, found " + std::to_string(labelled[0]) +
-                     " NORMAL and " + std::to_string(labelled[1]) + " PNEUMONIA" +
-                     (labelsCsv ? " in " + labelsCsv->string()
-                                : std::string(" (in folders named NORMAL and PNEUMONIA)"))};
+        return Error{
+            dir.string() + ": validation needs films of both labels, found " + std::to_string(labelled[0]) +
+            " NORMAL and " + std::to_string(labelled[1]) + " PNEUMONIA" +
+            (labelsCsv ? " in " + labelsCsv->string() : std::string(" (in folders named NORMAL and PNEUMONIA)"))};
     return films;
 }
 
@@ -235,7 +235,8 @@ Result<LocalValidation> validateFilms(const LabelledFilms& films, std::vector<Di
     if (r.positives < kFewestFilmsPerLabel || r.negatives < kFewestFilmsPerLabel)
         v.warnings.push_back("too few films to rely on: " + std::to_string(r.negatives) + " NORMAL and " +
                              std::to_string(r.positives) + " PNEUMONIA; collect at least " +
-                             std::to_string(kFewestFilmsPerLabel) + " of each (several hundred for a stable threshold)");
+                             std::to_string(kFewestFilmsPerLabel) +
+                             " of each (several hundred for a stable threshold)");
     const auto adult = adultAuc(disease);
     if (adult && r.auc.high < *adult)
         v.warnings.push_back("the AUC on these films (95 % CI up to " + fixed(r.auc.high) +
@@ -299,8 +300,8 @@ std::string validationText(const LocalValidation& v) {
       << "At the model's threshold " << percent(r.shipped.threshold) << ":\n";
     figuresText(t, r.shipped);
     if (const auto& band = v.settings.borderline)
-        t << "Borderline (" << percent((*band)[0]) << " to " << percent((*band)[1]) << "): " << percent(r.borderlineShare)
-          << " of the films\n";
+        t << "Borderline (" << percent((*band)[0]) << " to " << percent((*band)[1])
+          << "): " << percent(r.borderlineShare) << " of the films\n";
     t << "Calibration: expected calibration error " << fixed(r.calibration.expectedError)
       << "\n  P(PNEUMONIA)  films  mean P  PNEUMONIA share\n";
     for (const auto& bin : r.calibration.bins) {

@@ -52,12 +52,12 @@ struct LocalValidation {
     std::string modelName;
     ValidationSettings settings;
     ValidationReport report;
-    std::vector<LabelledScore> scores;      // the films that count
-    std::vector<std::string> notChest;      // paths the gate did not take for a chest X-ray
-    std::vector<std::string> unreadable;    // why each film that could not be analysed was not
-    std::vector<std::string> unlabelled;    // paths in no NORMAL or PNEUMONIA folder
-    std::vector<std::string> warnings;      // too few films; an AUC below the model card's
-    OperatingPoint point;                   // the local threshold, dated today, for these models
+    std::vector<LabelledScore> scores;    // the films that count
+    std::vector<std::string> notChest;    // paths the gate did not take for a chest X-ray
+    std::vector<std::string> unreadable;  // why each film that could not be analysed was not
+    std::vector<std::string> unlabelled;  // paths in no NORMAL or PNEUMONIA folder
+    std::vector<std::string> warnings;    // too few films; an AUC below the model card's
+    OperatingPoint point;                 // the local threshold, dated today, for these models
 };
 
 // Analyses every film, one worker per state (each state's models are its own), and computes the

@@ -133,13 +133,19 @@ Result<OperatingPoint> loadOperatingPoint(const std::filesystem::path& file, con
     return point;
 }
 
+std::optional<std::filesystem::path> userOperatingPointFile(const EnvironmentLookup& environment) {
+    // An empty XDG_CONFIG_HOME counts as unset, as the XDG base directory rules say.
+    if (auto xdg = environment("XDG_CONFIG_HOME"); xdg && !xdg->empty())
+        return std::filesystem::path(*xdg) / "orvix" / "operating-point.json";
+    if (auto home = environment("HOME"); home && !home->empty())
+        return std::filesystem::path(*home) / ".config" / "orvix" / "operating-point.json";
+    return std::nullopt;
+}
+
 std::optional<std::filesystem::path> findOperatingPoint(const EnvironmentLookup& environment,
                                                         const std::filesystem::path& systemDirectory) {
-    std::optional<std::filesystem::path> config;
-    if (auto xdg = environment("XDG_CONFIG_HOME")) config = std::filesystem::path(*xdg);
-    else if (auto home = environment("HOME")) config = std::filesystem::path(*home) / ".config";
-    for (const auto& candidate : {config ? std::optional(*config / "orvix" / "operating-point.json") : std::nullopt,
-                                  std::optional(systemDirectory / "operating-point.json")}) {
+    for (const auto& candidate :
+         {userOperatingPointFile(environment), std::optional(systemDirectory / "operating-point.json")}) {
         std::error_code ec;
         if (candidate && std::filesystem::exists(*candidate, ec)) return candidate;
     }

@@ -95,6 +95,9 @@ TEST(OperatingPointTest, FoundInTheUserConfigurationThenTheSystem) {
     test::writeBytes(home / ".config" / "orvix" / "operating-point.json", "{}");
     EXPECT_EQ(findOperatingPoint(test::environment({{"HOME", home.string()}}), system),
               home / ".config" / "orvix" / "operating-point.json");
+    // An empty XDG_CONFIG_HOME counts as unset.
+    EXPECT_EQ(findOperatingPoint(test::environment({{"XDG_CONFIG_HOME", ""}, {"HOME", home.string()}}), system),
+              home / ".config" / "orvix" / "operating-point.json");
 }
 
 }  // namespace

@@ -56,6 +56,11 @@ Result<OperatingPoint> parseOperatingPoint(std::string_view jsonText);
 Result<OperatingPoint> loadOperatingPoint(const std::filesystem::path& file, const ModelMetadata& disease,
                                           const ModelMetadata& gate);
 
+// Where the user's own point lives: $XDG_CONFIG_HOME/orvix/operating-point.json, or
+// $HOME/.config/orvix/operating-point.json when XDG_CONFIG_HOME is unset or empty; nothing
+// without either.
+std::optional<std::filesystem::path> userOperatingPointFile(const EnvironmentLookup& environment);
+
 // The configured point when no file is named: $XDG_CONFIG_HOME/orvix/operating-point.json
 // ($HOME/.config when XDG_CONFIG_HOME is unset), else systemDirectory/operating-point.json;
 // the first that exists, or nothing.
