@@ -148,7 +148,7 @@ class Augmentation(unittest.TestCase):
         self.assertTrue(0.0 <= float(y.min()) and float(y.max()) <= 1.0)
 
 
-    def test_histogram_specification_gives_the_references_distribution_by_one_monotone_curve(self):
+    def test_histogram_matching_gives_the_references_distribution_by_one_monotone_curve(self):
         rng = np.random.default_rng(0)
         dark = np.repeat(rng.integers(0, 100, (1, 64, 64, 1), dtype=np.uint8), 3, axis=-1)
         bright = np.repeat((rng.beta(5, 2, (1, 64, 64, 1)) * 255).astype(np.uint8), 3, axis=-1)
