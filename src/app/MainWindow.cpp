@@ -268,7 +268,12 @@ MainWindow::~MainWindow() {
 
 void MainWindow::updateReadout() {
     // After the cell's other observers, which put the picture in the box.
-    QTimer::singleShot(0, this, [this] { readout_->setText(content_->imagePanel()->picture()->readout()); });
+    QTimer::singleShot(0, this, [this] {
+        const PictureView* picture = content_->imagePanel()->picture();
+        readout_->setText(picture->readout());
+        // A reset or a new picture ends the inversion: the menu's check follows.
+        invert_->setChecked(picture->inverted());
+    });
 }
 
 void MainWindow::updateSaveActions() {

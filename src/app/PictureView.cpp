@@ -71,8 +71,10 @@ void PictureView::setActivationMap(const ActivationMap& map, const QString& whyN
 }
 
 void PictureView::setHeatmapShown(bool shown) {
+    if (shown == heatmapShown_) return;
     heatmapShown_ = shown;
     invalidate();
+    emit viewChanged();  // the readout names the heatmap's opacity while it is shown
 }
 
 void PictureView::setWindowLevel(const WindowLevel& window) {

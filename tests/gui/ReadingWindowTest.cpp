@@ -219,6 +219,11 @@ private slots:
         picture->zoomIn();
         window.invertAction()->trigger();
         QTRY_COMPARE(window.readout()->text(), QString("Zoom 125 % \u00b7 W 256 L 128 \u00b7 inverted"));
+        window.heatmapAction()->trigger();
+        QTRY_COMPARE(window.readout()->text(),
+                     QString("Zoom 125 % \u00b7 W 256 L 128 \u00b7 inverted \u00b7 heatmap 100 %"));
+        picture->resetView();  // ends the inversion, and the menu's check with it
+        QTRY_VERIFY(!window.invertAction()->isChecked());
     }
 
     // The last ten pictures opened on the screen, the latest first, each once; an entry opens its picture.
