@@ -30,6 +30,7 @@
 #include "PictureView.h"
 #include "ReadingScreen.h"
 #include "ResultPanel.h"
+#include "SavedMessage.h"
 #include "DicomWriter.h"
 #include "TestSupport.h"
 #include "TextEditingView.h"
@@ -128,15 +129,16 @@ private slots:
         const ResultPanel* panel = window.contentView()->controls()->resultPanel();
         const auto check = [](const QString& what, const QColor& text, const QColor& background) {
             const double ratio = contrastRatio(text, background);
-            QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("%1: %2 on %3 is %4:1")
-                                                  .arg(what, text.name(), background.name())
-                                                  .arg(ratio)));
+            QVERIFY2(ratio >= 4.5,
+                     qPrintable(
+                         QStringLiteral("%1: %2 on %3 is %4:1").arg(what, text.name(), background.name()).arg(ratio)));
         };
         // Negative, positive, borderline (the fixture's band is [0.4, 0.6]), then a rejected picture.
         int spans = 0;
-        for (const auto& [gate, disease, probability] :
-             {std::tuple{"X-Ray", "NORMAL", 0.1}, {"X-Ray", "PNEUMONIA", 0.9}, {"X-Ray", "NORMAL", 0.45},
-              {"other", "NORMAL", 0.1}}) {
+        for (const auto& [gate, disease, probability] : {std::tuple{"X-Ray", "NORMAL", 0.1},
+                                                         {"X-Ray", "PNEUMONIA", 0.9},
+                                                         {"X-Ray", "NORMAL", 0.45},
+                                                         {"other", "NORMAL", 0.1}}) {
             s.diseaseProbability = probability;
             s.classificationLabel = disease;
             s.classificationLabel2 = gate;
@@ -154,6 +156,10 @@ private slots:
         const QPlainTextEdit* report = window.contentView()->controls()->editor()->editor();
         check("report", report->palette().color(QPalette::Text), report->palette().color(QPalette::Base));
         QVERIFY(contrastRatio(themeColours().focusRing, window.palette().color(QPalette::Window)) >= 3);
+        // The save confirmation: its text on its orange, as its style sheet gives them.
+        const QList<QColor> saved = spanColours(window.contentView()->controls()->savedMessage()->styleSheet());
+        QCOMPARE(saved.size(), 2);
+        check("save confirmation", saved[1], saved[0]);
         // The other theme, from the menu, for the session.
         window.darkAction()->trigger();
         QCOMPARE(currentTheme(), theme == Theme::Dark ? Theme::Light : Theme::Dark);
@@ -188,12 +194,11 @@ private slots:
         QTRY_VERIFY(reading->isVisible());
         QVERIFY(reading->windowState() & Qt::WindowFullScreen);
         QCOMPARE(picture->window(), reading);
-        QTRY_VERIFY2(picture->width() > inColumn.width(),
-                     qPrintable(QStringLiteral("%1 x %2 in %3 x %4")
-                                    .arg(picture->width())
-                                    .arg(picture->height())
-                                    .arg(reading->width())
-                                    .arg(reading->height())));
+        QTRY_VERIFY2(picture->width() > inColumn.width(), qPrintable(QStringLiteral("%1 x %2 in %3 x %4")
+                                                                         .arg(picture->width())
+                                                                         .arg(picture->height())
+                                                                         .arg(reading->width())
+                                                                         .arg(reading->height())));
         const QLabel* verdict = window.contentView()->controls()->resultPanel()->verdict();
         QTRY_COMPARE(reading->verdict()->text(), verdict->text());
         QVERIFY(reading->verdict()->isVisible() && !verdict->text().isEmpty());
@@ -239,9 +244,9 @@ private slots:
             const ModalCounter warning;
             QVERIFY(window.contentView()->importFile(home_->path() / "broken.png").has_value());  // not listed
         }
-        QVERIFY(window.contentView()->importFile(files[5]).has_value());                      // to the front
-        const std::vector<std::filesystem::path> expected{files[5],  files[11], files[10], files[9], files[8],
-                                                          files[7],  files[6],  files[4],  files[3], files[2]};
+        QVERIFY(window.contentView()->importFile(files[5]).has_value());  // to the front
+        const std::vector<std::filesystem::path> expected{files[5], files[11], files[10], files[9], files[8],
+                                                          files[7], files[6],  files[4],  files[3], files[2]};
         QCOMPARE(window.recentFiles(), expected);
         const QList<QAction*> entries = window.recentMenu()->actions();
         QCOMPARE(entries.size(), 10);
@@ -265,8 +270,8 @@ private slots:
         text.start("pdftotext", {"-layout", path, "-"});
         QVERIFY(text.waitForFinished(30000) && text.exitCode() == 0);
         const QString page = QString::fromUtf8(text.readAllStandardOutput()).simplified();
-        for (const QString& expected : {QString("Not for diagnostic use"), QString("Verdict: NEGATIVE"),
-                                        QString("chest-normal-2mp.jpeg")})
+        for (const QString& expected :
+             {QString("Not for diagnostic use"), QString("Verdict: NEGATIVE"), QString("chest-normal-2mp.jpeg")})
             QVERIFY2(page.contains(expected), qPrintable(expected + " not in: " + page.left(400)));
     }
 
@@ -321,7 +326,8 @@ private slots:
             const QString title = table->model()->headerData(column, Qt::Horizontal).toString();
             QVERIFY2(header->sectionSize(column) >= metrics.horizontalAdvance(title) + 8, qPrintable(title));
         }
-        QVERIFY(header->sectionSize(Worklist::NameColumn) >= table->fontMetrics().horizontalAdvance(typical.c_str()) + 8);
+        QVERIFY(header->sectionSize(Worklist::NameColumn) >=
+                table->fontMetrics().horizontalAdvance(typical.c_str()) + 8);
         for (int row = 0; row < table->model()->rowCount(); ++row) {  // the verdicts whole, "— borderline" too
             const QString verdict = table->model()->index(row, Worklist::VerdictColumn).data().toString();
             QVERIFY(header->sectionSize(Worklist::VerdictColumn) >= table->fontMetrics().horizontalAdvance(verdict));
@@ -371,7 +377,8 @@ private slots:
         QStringList listed;
         test::onNextDialog<QFileDialog>([&listed, &folder](QFileDialog* dialog) {
             const QAbstractItemModel* proxy = dialog->proxyModel();
-            const auto* files = qobject_cast<const QFileSystemModel*>(static_cast<const QSortFilterProxyModel*>(proxy)->sourceModel());
+            const auto* files =
+                qobject_cast<const QFileSystemModel*>(static_cast<const QSortFilterProxyModel*>(proxy)->sourceModel());
             const QModelIndex shown = files->index(QString::fromStdString(folder.string()));
             QElapsedTimer waited;
             waited.start();
