@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QHBoxLayout>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSortFilterProxyModel>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -31,6 +33,7 @@
 #include "orvix/Heatmap.h"
 #include "orvix/Report.h"
 #include "orvix/ImageDecoder.h"
+#include "orvix/PictureSearch.h"
 
 namespace orvix::app {
 namespace {
@@ -129,11 +132,15 @@ void ContentView::resizeEvent(QResizeEvent* event) {
 
 void ContentView::applyGeometry() {
     geometry_ = Geometry{static_cast<double>(width()), static_cast<double>(height())};
-    imagePanel_->applyGeometry(geometry_);
-    controls_->applyGeometry(geometry_);
+    // Up to the default size every box is its fraction of it; beyond, the results column keeps
+    // its default size and the picture takes the rest.
+    const Geometry g = geometry_.capped();
     // Half of W each; with an odd W the results column is the pixel narrower, so that they make W.
-    resultsColumn_->setFixedWidth(std::max(0, width() - geometry_.w(0.5)));
-    blankBox_->setFixedSize(geometry_.w(0.5), geometry_.h(0.3));
+    const int resultsWidth = std::max(0, static_cast<int>(g.W) - g.w(0.5));
+    imagePanel_->applyGeometry(g, QSize(width() - resultsWidth, height()));
+    controls_->applyGeometry(g);
+    resultsColumn_->setFixedWidth(resultsWidth);
+    blankBox_->setFixedSize(g.w(0.5), std::max(g.h(0.3), height() - g.h(0.7)));
     // The detail content keeps its size (W wide, H tall, more where its widgets need it); the
     // scroll area shows what fits.
     const QSize content = detail_->layout()->sizeHint();
@@ -160,9 +167,45 @@ QStringList ContentView::importerNameFilters() {
     for (const auto& ext : decodableExtensions()) {
         patterns << "*." + QString::fromStdString(ext) << "*." + QString::fromStdString(ext).toUpper();
     }
-    // DICOM files often have no extension: the second filter offers every file, the decoder decides
-    // (an "All files" filter would offer the same files again).
-    return {QStringLiteral("Images and DICOM (%1)").arg(patterns.join(' ')), QStringLiteral("DICOM files (*)")};
+    // DICOM files often have no extension: the first filter lists them too (the dialog's proxy
+    // model keeps those that hold DICOM); the second every file, the decoder deciding.
+    return {QStringLiteral("Pictures and DICOM (%1 *)").arg(patterns.join(' ')), QStringLiteral("All files (*)")};
+}
+
+namespace {
+
+// The importer's first filter: the files a folder search takes (isPictureFile), folders to go
+// through, and nothing else. The other filter lets every file through.
+class PictureFilesOnly : public QSortFilterProxyModel {
+public:
+    using QSortFilterProxyModel::QSortFilterProxyModel;
+    void setActive(bool active) {
+        active_ = active;
+        invalidateFilter();
+    }
+
+protected:
+    bool filterAcceptsRow(int row, const QModelIndex& parent) const override {
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (!active_ || !files) return true;
+        const QModelIndex index = files->index(row, 0, parent);
+        return files->isDir(index) || isPictureFile(localFilePath(files->filePath(index)));
+    }
+
+private:
+    bool active_ = true;
+};
+
+}  // namespace
+
+void ContentView::prepareImporter(QFileDialog& dialog) {
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    auto* proxy = new PictureFilesOnly(&dialog);
+    dialog.setProxyModel(proxy);
+    const QStringList filters = importerNameFilters();
+    dialog.setNameFilters(filters);
+    connect(&dialog, &QFileDialog::filterSelected, proxy,
+            [proxy, first = filters.first()](const QString& filter) { proxy->setActive(filter == first); });
 }
 
 void ContentView::upload() { state_.toggleOpenFile(); }
@@ -173,8 +216,7 @@ void ContentView::presentImporter() {
     QFileDialog dialog(this, QStringLiteral("Choose a chest X-ray picture"));
     dialog.setObjectName("importer");
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters(importerNameFilters());
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    prepareImporter(dialog);
     dialog.setDirectory(importerFolder());
     const bool chosen = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
     importerShown_ = false;
@@ -196,7 +238,10 @@ std::optional<ImportResult> ContentView::importFile(const std::filesystem::path&
     if (result.status == ImportStatus::Analysed && isChestXRay(state_.classificationLabel2.get()))
         applyActiveOperatingPoint(state_);
     // A decoded picture has a fresh report; one that was not decoded leaves the edits as they were.
-    if (result.status == ImportStatus::Analysed || result.status == ImportStatus::Unclassified) setReportEdited(false);
+    if (result.status == ImportStatus::Analysed || result.status == ImportStatus::Unclassified) {
+        setReportEdited(false);
+        emit pictureOpened(path);
+    }
     // The core keeps or partly replaces the previous state: what the screen shows must not be
     // taken for this file's result.
     if (result.status != ImportStatus::Analysed)

@@ -73,9 +73,13 @@ public:
     ControlsArea* controls() const { return controls_; }
     QWidget* blankBox() const { return blankBox_; }
 
-    // The importer's name filters: every format the decoder reads, then "DICOM files (*)", which
-    // lists every file (DICOM files often have no extension; the decoder decides).
+    // The importer's name filters: "Pictures and DICOM", the files a folder search would take
+    // (every format the decoder reads, and files without an extension that hold DICOM, as PACS
+    // exports name them), then "All files (*)" (the decoder decides).
     static QStringList importerNameFilters();
+    // Makes dialog an importer: the name filters, and the model that keeps the first filter's
+    // files. Not the platform's own dialog, which takes no such model.
+    static void prepareImporter(QFileDialog& dialog);
     // Where the importer opens: the folder of the last picture chosen in this window, else
     // Pictures, else home.
     QString importerFolder() const;
@@ -92,6 +96,8 @@ signals:
     void exportFailed(const QString& message);
     // Shown by the window: the PDF was written to path.
     void exported(const QString& path);
+    // A picture was decoded and put on the screen (File > Recent Files lists it).
+    void pictureOpened(const std::filesystem::path& path);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

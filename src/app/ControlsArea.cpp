@@ -48,9 +48,12 @@ void ControlsArea::applyGeometry(const Geometry& g) {
     // As tall as its wrapped text needs, at least the height it always had.
     saved_->setFixedWidth(g.w(0.45));
     saved_->setMinimumHeight(g.w(0.035));
-    saved_->setStyleSheet(QStringLiteral("QFrame#savedMessage { background-color: %1; border-radius: %2px; }")
+    // Dark text on the orange in either theme: the dark theme's light text would not read on it.
+    saved_->setStyleSheet(QStringLiteral("QFrame#savedMessage { background-color: %1; border-radius: %2px; }"
+                                         " QLabel#savedMessageText { color: %3; }")
                               .arg(kOrange.name())
-                              .arg(roundedRadius(saved_->width(), saved_->height())));
+                              .arg(roundedRadius(saved_->width(), saved_->height()))
+                              .arg(themeColours(Theme::Light).text.name()));
     result_->applyGeometry(g);
 }
 

@@ -8,6 +8,7 @@
 #include <QPageLayout>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QPrinter>
 #include <QTextOption>
 
 #include "LocalFile.h"
@@ -196,6 +197,20 @@ Status writeExaminationPdf(const Examination& exam, const QString& path) {
     std::error_code ec;
     if (std::filesystem::file_size(target, ec) != static_cast<std::uintmax_t>(bytes.size()) || ec)
         return failure(path, QStringLiteral("the file is not complete after writing"));
+    return Done{};
+}
+
+Status printExamination(const Examination& exam, QPrinter& printer) {
+    // The page is laid out in units of kResolution per inch, as for the PDF.
+    printer.setResolution(kResolution);
+    const QString name = printer.outputFileName().isEmpty() ? printer.printerName() : printer.outputFileName();
+    QPainter painter;
+    if (!painter.begin(&printer))
+        return Error{("cannot print to " + name + ": the printer did not start").toStdString()};
+    const double scale = printer.resolution() / static_cast<double>(kResolution);
+    painter.scale(scale, scale);
+    drawPage(painter, exam, QSizeF(printer.width(), printer.height()) / scale);
+    if (!painter.end()) return Error{("cannot print to " + name + ": the page was not finished").toStdString()};
     return Done{};
 }
 

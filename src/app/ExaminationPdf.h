@@ -9,6 +9,8 @@
 
 #include "orvix/Result.h"
 
+class QPrinter;
+
 namespace orvix::app {
 
 struct Examination {
@@ -28,5 +30,9 @@ struct Examination {
 // not fit), the model lines. Fails naming the path and the reason; a failed write
 // leaves any existing file untouched and no temporary file behind.
 Status writeExaminationPdf(const Examination& exam, const QString& path);
+
+// Prints the same page on printer (File > Print), within the page layout its dialog left;
+// fails naming the printer and the reason.
+Status printExamination(const Examination& exam, QPrinter& printer);
 
 }  // namespace orvix::app

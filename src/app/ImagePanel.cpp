@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QSpacerItem>
 #include <QVBoxLayout>
 
 #include "Palette.h"
@@ -24,27 +25,65 @@ ImagePanel::ImagePanel(DiagnosisState state, QWidget* parent)
     caption_->setAlignment(Qt::AlignCenter);
     picture_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
 
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addStretch(1);
-    layout->addWidget(title_, 0, Qt::AlignHCenter);
-    layout->addStretch(1);
-    layout->addWidget(caption_, 0, Qt::AlignHCenter);
-    layout->addStretch(1);
-    layout->addWidget(picture_, 4, Qt::AlignHCenter);
-    layout->addStretch(1);
-    layout->addWidget(upload_, 0, Qt::AlignHCenter);
-    layout->addStretch(1);
+    layout_ = new QVBoxLayout(this);
+    layout_->setContentsMargins(0, 0, 0, 0);
+    // Gaps of one part each around the title, caption and pill; the picture takes four.
+    const auto gap = [this] {
+        auto* spacer = new QSpacerItem(0, 0, QSizePolicy::Minimum, QSizePolicy::Expanding);
+        gaps_.push_back(spacer);
+        layout_->addItem(spacer);
+        layout_->setStretch(layout_->count() - 1, 1);
+    };
+    gap();
+    layout_->addWidget(title_, 0, Qt::AlignHCenter);
+    gap();
+    layout_->addWidget(caption_, 0, Qt::AlignHCenter);
+    gap();
+    layout_->addWidget(picture_, 4, Qt::AlignHCenter);
+    gap();
+    layout_->addWidget(upload_, 0, Qt::AlignHCenter);
+    gap();
 
     connect(upload_, &QPushButton::clicked, this, [this] { state_.toggleOpenFile(); });
     refresh();
 }
 
-void ImagePanel::applyGeometry(const Geometry& g) {
-    setFixedWidth(g.w(0.5));
+void ImagePanel::applyGeometry(const Geometry& g, QSize room) {
+    geometry_ = g;
+    room_ = room;
+    setFixedWidth(room.width());
     title_->setFont(systemFont(0.1 * g.H, QFont::Bold));
-    picture_->setFixedWidth(g.w(0.5));
+    picture_->setFixedWidth(room.width());
     sizePill(upload_, g.w(0.13), g.w(0.03));
+    // Up to the default height the gaps and the picture share what the title, caption and pill
+    // leave, one part to each gap and four to the picture. Beyond it each gap keeps the height it
+    // has at the default height (the layout is laid out there once to learn it), and the picture
+    // takes the rest.
+    for (QSpacerItem* spacer : gaps_) spacer->changeSize(0, 0, QSizePolicy::Minimum, QSizePolicy::Expanding);
+    layout_->invalidate();
+    if (room.height() > g.H) {
+        layout_->setGeometry(QRect(0, 0, room.width(), static_cast<int>(g.H)));
+        for (QSpacerItem* spacer : gaps_)
+            spacer->changeSize(0, spacer->geometry().height(), QSizePolicy::Minimum, QSizePolicy::Fixed);
+        layout_->invalidate();
+    }
+}
+
+PictureView* ImagePanel::lendPicture() {
+    layout_->removeWidget(picture_);
+    picture_->setMinimumSize(0, 0);
+    picture_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    picture_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    return picture_;
+}
+
+void ImagePanel::takeBackPicture() {
+    picture_->setParent(this);
+    picture_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    // Between the caption's gap and the pill's, as the constructor placed it.
+    layout_->insertWidget(layout_->indexOf(caption_) + 2, picture_, 4, Qt::AlignHCenter);
+    picture_->show();
+    applyGeometry(geometry_, room_);
 }
 
 void ImagePanel::setHeatmapShown(bool shown) { picture_->setHeatmapShown(shown); }

@@ -53,8 +53,9 @@ std::optional<QString> loadConfiguredOperatingPoint(const DiagnosisState& state,
     if (!file) return std::nullopt;
     auto point = loadOperatingPoint(*file, state.model->model.metadata(), state.model2->model.metadata());
     if (!point)
-        return QStringLiteral("The configured operating point is not used, and the model's own threshold decides "
-                              "every verdict:\n%1")
+        return QStringLiteral(
+                   "The configured operating point is not used, and the model's own threshold decides "
+                   "every verdict:\n%1")
             .arg(QString::fromStdString(point.error().message));
     setActiveOperatingPoint(std::move(point).value());
     return std::nullopt;

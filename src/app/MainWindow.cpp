@@ -1,28 +1,42 @@
 #include "MainWindow.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include <QCloseEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDockWidget>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMenuBar>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPageLayout>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPushButton>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "ContentView.h"
+#include "ControlsArea.h"
+#include "ExaminationPdf.h"
 #include "Explanations.h"
 #include "ImagePanel.h"
 #include "LocalFile.h"
+#include "Palette.h"
 #include "PictureView.h"
 #include "LocalOperatingPoint.h"
+#include "ReadingScreen.h"
+#include "ResultPanel.h"
 #include "ValidationDialog.h"
 #include "Worklist.h"
 #include "orvix/Version.h"
@@ -30,7 +44,13 @@
 namespace orvix::app {
 namespace {
 
-constexpr int kWorklistWidth = 380;
+constexpr int kWorklistWidth = 580;
+
+template <class T, class Fn>
+std::function<void()> observe(State<T>& cell, Fn fn) {
+    const std::size_t id = cell.observe([fn](const T&) { fn(); });
+    return [cell, id]() mutable { cell.removeObserver(id); };
+}
 
 // "0.9912 (95 % CI 0.9871–0.9950)" or, for percentages (scale 100), "97.2 % (95 % CI 95.5–98.3 %)";
 // "n/a" where the card has no figure (null).
@@ -97,8 +117,11 @@ MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(pare
     content_ = new ContentView(std::move(state), this);
     setCentralWidget(content_);
     updateTitle();
-    fileNameObserver_ = content_->state().fileName.observe([this](const std::string&) { updateTitle(); });
     connect(content_, &ContentView::reportEditedChanged, this, &QWidget::setWindowModified);
+    reading_ = new ReadingScreen(content_->imagePanel());
+    connect(reading_, &ReadingScreen::left, this, [this] {
+        if (fullScreen_->isChecked()) fullScreen_->setChecked(false);
+    });
 
     // Every action has a shortcut.
     // The worklist docks beside the picture, shown once something is put in it.
@@ -109,15 +132,20 @@ MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(pare
     worklistDock_->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
     addDockWidget(Qt::LeftDockWidgetArea, worklistDock_);
     worklistDock_->hide();
-    connect(worklist_, &Worklist::fileSelected, content_,
-            [this](const std::filesystem::path& path) { content_->importFile(path); });
+    connect(worklist_, &Worklist::fileSelected, content_, [this](const std::filesystem::path& path) {
+        openingRow_ = true;
+        content_->importFile(path);
+        openingRow_ = false;
+    });
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->addAction(QStringLiteral("&Open…"), QKeySequence::Open, content_, &ContentView::upload);
     file->addAction(QStringLiteral("Open &Files…"), QKeySequence(QStringLiteral("Ctrl+Shift+O")), this, [this] {
-        const QStringList chosen = QFileDialog::getOpenFileNames(
-            this, QStringLiteral("Open pictures into the worklist"), content_->importerFolder(),
-            ContentView::importerNameFilters().join(";;"), nullptr, QFileDialog::DontUseNativeDialog);
+        QFileDialog dialog(this, QStringLiteral("Open pictures into the worklist"), content_->importerFolder());
+        dialog.setFileMode(QFileDialog::ExistingFiles);
+        ContentView::prepareImporter(dialog);
+        if (dialog.exec() != QDialog::Accepted) return;
+        const QStringList chosen = dialog.selectedFiles();
         if (chosen.isEmpty()) return;
         content_->rememberFolder(QFileInfo(chosen.first()).absolutePath());
         std::vector<std::filesystem::path> paths;
@@ -132,9 +160,14 @@ MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(pare
         content_->rememberFolder(folder);
         addToWorklist({localFilePath(folder)});
     });
-    file->addAction(QStringLiteral("&Save Report"), QKeySequence::Save, content_, &ContentView::save);
-    file->addAction(QStringLiteral("&Export PDF…"), QKeySequence(QStringLiteral("Ctrl+E")), content_,
-                    qOverload<>(&ContentView::exportPdf));
+    save_ = file->addAction(QStringLiteral("&Save Report"), QKeySequence::Save, content_, &ContentView::save);
+    export_ = file->addAction(QStringLiteral("&Export PDF…"), QKeySequence(QStringLiteral("Ctrl+E")), content_,
+                              qOverload<>(&ContentView::exportPdf));
+    print_ = file->addAction(QStringLiteral("&Print…"), QKeySequence::Print, this, qOverload<>(&MainWindow::print));
+    // The pictures of this session only: nothing is written to remember them.
+    recent_ = file->addMenu(QStringLiteral("Recent Fi&les"));
+    recent_->setEnabled(false);
+    connect(content_, &ContentView::pictureOpened, this, &MainWindow::rememberRecent);
     file->addSeparator();
     file->addAction(QStringLiteral("&Quit"), QKeySequence::Quit, this, &QWidget::close);
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
@@ -150,15 +183,46 @@ MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(pare
     heatmap_->setCheckable(true);
     heatmap_->setShortcut(QKeySequence(Qt::Key_H));
     connect(heatmap_, &QAction::toggled, content_, &ContentView::setHeatmapShown);
+    PictureView* picture = content_->imagePanel()->picture();
+    QMenu* opacity = view->addMenu(QStringLiteral("Heatmap &Opacity"));
+    opacity->addAction(QStringLiteral("More &Opaque"), QKeySequence(Qt::Key_BracketRight), picture,
+                       &PictureView::moreHeatmapOpacity);
+    opacity->addAction(QStringLiteral("More &Transparent"), QKeySequence(Qt::Key_BracketLeft), picture,
+                       &PictureView::lessHeatmapOpacity);
     // The picture box's own keys (+, -, 0, R, arrows) work while it has focus; these work anywhere.
     view->addSeparator();
-    PictureView* picture = content_->imagePanel()->picture();
     view->addAction(QStringLiteral("Zoom &In"), QKeySequence::ZoomIn, picture, &PictureView::zoomIn);
     view->addAction(QStringLiteral("Zoom &Out"), QKeySequence::ZoomOut, picture, &PictureView::zoomOut);
     view->addAction(QStringLiteral("&Fit Picture"), QKeySequence(QStringLiteral("Ctrl+0")), picture,
                     &PictureView::fitToBox);
     view->addAction(QStringLiteral("&Reset View and Window"), QKeySequence(QStringLiteral("Ctrl+R")), picture,
                     &PictureView::resetView);
+    invert_ = view->addAction(QStringLiteral("&Invert"));
+    invert_->setCheckable(true);
+    invert_->setShortcut(QKeySequence(Qt::Key_I));
+    connect(invert_, &QAction::toggled, picture, &PictureView::setInverted);
+    QMenu* presets = view->addMenu(QStringLiteral("&Window Preset"));
+    for (const auto& [name, preset, key] :
+         {std::tuple{QStringLiteral("&Lung"), WindowPreset::Lung, QStringLiteral("Ctrl+1")},
+          std::tuple{QStringLiteral("&Soft Tissue"), WindowPreset::SoftTissue, QStringLiteral("Ctrl+2")},
+          std::tuple{QStringLiteral("&Bone"), WindowPreset::Bone, QStringLiteral("Ctrl+3")},
+          std::tuple{QStringLiteral("The Picture's &Own (DICOM: the File's Window)"), WindowPreset::Own,
+                     QStringLiteral("Ctrl+4")}})
+        presets->addAction(name, QKeySequence(key), picture, [picture, preset] { picture->setWindowPreset(preset); });
+    view->addSeparator();
+    fullScreen_ = view->addAction(QStringLiteral("F&ull-Screen Reading"));
+    fullScreen_->setCheckable(true);
+    fullScreen_->setShortcut(QKeySequence(Qt::Key_F11));
+    connect(fullScreen_, &QAction::toggled, this, &MainWindow::setFullScreenReading);
+    dark_ = view->addAction(QStringLiteral("&Dark Theme"));
+    dark_->setCheckable(true);
+    dark_->setChecked(currentTheme() == Theme::Dark);
+    dark_->setShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+D")));
+    connect(dark_, &QAction::toggled, this, [](bool dark) { applyTheme(dark ? Theme::Dark : Theme::Light); });
+    // While reading full screen, the picture's keys and these work there too.
+    reading_->addActions({heatmap_, invert_, fullScreen_});
+    reading_->addActions(opacity->actions());
+    reading_->addActions(presets->actions());
     QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
     tools->addAction(QStringLiteral("&Validate on Local Films…"), QKeySequence(QStringLiteral("Ctrl+Alt+V")), this,
                      [this] {
@@ -174,21 +238,136 @@ MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(pare
     help->addAction(QStringLiteral("&About Orvix"), QKeySequence::HelpContents, this,
                     [this] { QMessageBox::about(this, QStringLiteral("About Orvix"), aboutText()); });
 
+    readout_ = new QLabel(this);
+    readout_->setObjectName("viewReadout");
+    statusBar()->addPermanentWidget(readout_);
+    connect(picture, &PictureView::viewChanged, this, &MainWindow::updateReadout);
+
     // A failed save or import is never silent.
     const auto warn = [this](const QString& title) {
         return [this, title](const QString& message) { QMessageBox::warning(this, title, message); };
     };
     connect(content_, &ContentView::saveFailed, this, warn(QStringLiteral("Report not saved")));
-    connect(content_, &ContentView::importFailed, this, warn(QStringLiteral("Picture not analysed")));
+    connect(content_, &ContentView::importFailed, this, [this, warn](const QString& message) {
+        // The worklist's row says why already; the status bar repeats it without taking the keys.
+        if (openingRow_) statusBar()->showMessage(QString(message).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+        else warn(QStringLiteral("Picture not analysed"))(message);
+    });
     connect(content_, &ContentView::exportFailed, this, warn(QStringLiteral("PDF not written")));
     // A written PDF is confirmed with its file, as a saved report is in the results column.
     connect(content_, &ContentView::exported, this, [this](const QString& path) {
         QMessageBox::information(this, QStringLiteral("PDF exported"),
                                  QStringLiteral("The examination was exported as %1").arg(path));
     });
+
+    DiagnosisState& s = content_->state();
+    unobserve_.push_back(observe(s.fileName, [this] { updateTitle(); }));
+    unobserve_.push_back(observe(s.fullText, [this] { updateSaveActions(); }));
+    unobserve_.push_back(observe(s.img, [this] { updateReadout(); }));
+    for (State<std::string>* cell : {&s.classificationLabel, &s.classificationLabel2})
+        unobserve_.push_back(observe(*cell, [this] { updateReadingVerdict(); }));
+    unobserve_.push_back(observe(s.diseaseProbability, [this] { updateReadingVerdict(); }));
+    updateSaveActions();
+    updateReadout();
 }
 
-MainWindow::~MainWindow() { content_->state().fileName.removeObserver(fileNameObserver_); }
+MainWindow::~MainWindow() {
+    for (auto& remove : unobserve_) remove();
+    reading_->leave();
+    delete reading_;
+}
+
+void MainWindow::updateReadout() {
+    // After the cell's other observers, which put the picture in the box.
+    QTimer::singleShot(0, this, [this] {
+        const PictureView* picture = content_->imagePanel()->picture();
+        readout_->setText(picture->readout());
+        // A reset or a new picture ends the inversion: the menu's check follows.
+        invert_->setChecked(picture->inverted());
+    });
+}
+
+void MainWindow::updateSaveActions() {
+    const bool something = !content_->state().fullText.get().empty();
+    for (QAction* action : {save_, export_, print_}) action->setEnabled(something);
+    content_->controls()->save()->setEnabled(something);
+}
+
+void MainWindow::rememberRecent(const std::filesystem::path& path) {
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    if (ec) absolute = path;
+    std::erase(recentFiles_, absolute);
+    recentFiles_.insert(recentFiles_.begin(), absolute);
+    if (recentFiles_.size() > kRecentFiles) recentFiles_.resize(kRecentFiles);
+    recent_->clear();
+    for (std::size_t i = 0; i < recentFiles_.size(); ++i) {
+        const std::filesystem::path file = recentFiles_[i];
+        // &1 to &9, then &0: the tenth.
+        QAction* action = recent_->addAction(
+            QStringLiteral("&%1 %2")
+                .arg((i + 1) % 10)
+                .arg(QFile::decodeName(file.filename().c_str()).replace(QLatin1Char('&'), QStringLiteral("&&"))));
+        action->setToolTip(QFile::decodeName(file.c_str()));
+        connect(action, &QAction::triggered, content_, [this, file] { content_->importFile(file); });
+    }
+    recent_->setEnabled(true);
+}
+
+void MainWindow::setFullScreenReading(bool reading) {
+    if (reading == reading_->reading()) return;
+    if (reading) {
+        updateReadingVerdict();
+        reading_->enter();
+    } else {
+        reading_->leave();
+    }
+}
+
+void MainWindow::updateReadingVerdict() {
+    // After the result panel's own refresh, whose verdict it shows.
+    QTimer::singleShot(0, this, [this] {
+        const ResultPanel* panel = content_->controls()->resultPanel();
+        const ThemeColours &shown = themeColours(), &dark = themeColours(Theme::Dark);
+        const QLabel* label = panel->verdict()->isVisibleTo(panel)   ? panel->verdict()
+                              : panel->message()->isVisibleTo(panel) ? panel->message()
+                                                                     : nullptr;
+        if (!label) return reading_->setVerdict({}, dark.text);
+        // The same meaning in the dark theme's shade: the reading screen is black.
+        const QColor colour = label->palette().color(QPalette::WindowText);
+        const QColor onBlack = colour == shown.negative     ? dark.negative
+                               : colour == shown.borderline ? dark.borderline
+                               : colour == shown.positive   ? dark.positive
+                                                            : dark.text;
+        reading_->setVerdict(label->text(), onBlack);
+    });
+}
+
+void MainWindow::print() {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(15, 15, 15, 15),
+                                      QPageLayout::Millimeter));
+    printer.setDocName(QFile::decodeName(content_->state().fileName.get().c_str()));
+    QPrintDialog dialog(&printer, this);
+    dialog.setWindowTitle(QStringLiteral("Print the examination"));
+    if (dialog.exec() != QDialog::Accepted) return;
+    print(printer);
+}
+
+bool MainWindow::print(QPrinter& printer) {
+    const Status printed = printExamination(content_->examination(), printer);
+    if (!printed)
+        QMessageBox::warning(this, QStringLiteral("Not printed"), QString::fromStdString(printed.error().message));
+    return printed.ok();
+}
+
+void MainWindow::openArguments(const std::vector<std::filesystem::path>& paths) {
+    if (paths.empty()) return;
+    std::error_code ec;
+    const bool folder = std::filesystem::is_directory(paths.front(), ec);
+    if (!folder) content_->importFile(paths.front());
+    if (folder || paths.size() > 1) addToWorklist(paths);
+}
 
 ValidationDialog* MainWindow::validateOnLocalFilms(const std::filesystem::path& folder) {
     auto* dialog = new ValidationDialog(processEnvironment, this);

@@ -6,6 +6,7 @@
 #include <QMainWindow>
 
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 #include "orvix/DiagnosisState.h"
@@ -13,10 +14,14 @@
 class QAction;
 class QCloseEvent;
 class QDockWidget;
+class QLabel;
+class QMenu;
+class QPrinter;
 
 namespace orvix::app {
 
 class ContentView;
+class ReadingScreen;
 class ValidationDialog;
 class Worklist;
 
@@ -28,7 +33,26 @@ public:
     ContentView* contentView() const { return content_; }
     QAction* heatmapAction() const { return heatmap_; }
     QAction* sidebarAction() const { return sidebar_; }
+    QAction* invertAction() const { return invert_; }
+    QAction* darkAction() const { return dark_; }
+    QAction* fullScreenAction() const { return fullScreen_; }
+    QAction* printAction() const { return print_; }
+    QAction* saveAction() const { return save_; }
+    QAction* exportAction() const { return export_; }
+    QMenu* recentMenu() const { return recent_; }
+    ReadingScreen* readingScreen() const { return reading_; }
+    // The status bar's readout of zoom and window/level.
+    QLabel* readout() const { return readout_; }
     Worklist* worklist() const { return worklist_; }
+    // Opens the command line's FILEs: a single picture on the screen; a folder, or more than one
+    // FILE, in the worklist (the first picture named also on the screen).
+    void openArguments(const std::vector<std::filesystem::path>& paths);
+    // File > Recent Files, most recent first: the pictures opened on the screen in this session,
+    // at most kRecentFiles.
+    static constexpr int kRecentFiles = 10;
+    const std::vector<std::filesystem::path>& recentFiles() const { return recentFiles_; }
+    // The examination page on printer, as Print... does after its dialog.
+    bool print(QPrinter& printer);
     // Puts the pictures of these files and folders in the worklist (shown) and analyses them there.
     void addToWorklist(const std::vector<std::filesystem::path>& paths);
     // The About box: the version and each model's validation figures from its metadata, per
@@ -47,13 +71,33 @@ protected:
 
 private:
     void updateTitle();
+    void updateReadout();
+    // Save, Export PDF and Print are enabled while there is a report to save.
+    void updateSaveActions();
+    void rememberRecent(const std::filesystem::path& path);
+    void setFullScreenReading(bool reading);
+    void updateReadingVerdict();
+    void print();
 
     ContentView* content_;
     QAction* heatmap_;
     QAction* sidebar_;
+    QAction* invert_ = nullptr;
+    QAction* dark_ = nullptr;
+    QAction* fullScreen_ = nullptr;
+    QAction* save_ = nullptr;
+    QAction* export_ = nullptr;
+    QAction* print_ = nullptr;
+    QMenu* recent_ = nullptr;
+    QLabel* readout_ = nullptr;
+    ReadingScreen* reading_ = nullptr;
     Worklist* worklist_;
     QDockWidget* worklistDock_;
-    std::size_t fileNameObserver_ = 0;
+    std::vector<std::filesystem::path> recentFiles_;
+    // While the worklist opens a row: a picture that cannot be analysed is told in the row and
+    // the status bar, not by a dialog that would take the arrow keys from the list.
+    bool openingRow_ = false;
+    std::vector<std::function<void()>> unobserve_;
 };
 
 // 1200 x 800 content (plus the menu bar), as far as the screen's available room allows.

@@ -4,11 +4,15 @@
 #include <cmath>
 #include <functional>
 
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
 #include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "Palette.h"
 
 namespace orvix::app {
 
@@ -20,6 +24,19 @@ constexpr int kOverlaySide = 2048;
 
 // The same pixels (a refresh after another cell's write): nothing to redo.
 bool samePixels(const cv::Mat& a, const cv::Mat& b) { return a.data == b.data && a.size == b.size; }
+
+// A picture's pixels as BGR at `size`, for blending with the overlay.
+cv::Mat bgrAt(const cv::Mat& pixels, cv::Size size) {
+    cv::Mat sized = pixels, bgr;
+    if (sized.size() != size) cv::resize(pixels, sized, size, 0, 0, cv::INTER_AREA);
+    if (sized.channels() == 1) cv::cvtColor(sized, bgr, cv::COLOR_GRAY2BGR);
+    else if (sized.channels() == 4) cv::cvtColor(sized, bgr, cv::COLOR_BGRA2BGR);
+    else bgr = sized;
+    return bgr;
+}
+
+// The focus ring's width, inside the box's edge.
+constexpr int kRingWidth = 2;
 
 }  // namespace
 
@@ -41,6 +58,7 @@ void PictureView::setPicture(const Image& image) {
     picture_ = toQImage(image.pixels());
     view_ = {};
     window_ = {};
+    inverted_ = false;
     drag_ = Drag::None;
     invalidate();
 }
@@ -53,8 +71,10 @@ void PictureView::setActivationMap(const ActivationMap& map, const QString& whyN
 }
 
 void PictureView::setHeatmapShown(bool shown) {
+    if (shown == heatmapShown_) return;
     heatmapShown_ = shown;
     invalidate();
+    emit viewChanged();  // the readout names the heatmap's opacity while it is shown
 }
 
 void PictureView::setWindowLevel(const WindowLevel& window) {
@@ -63,6 +83,33 @@ void PictureView::setWindowLevel(const WindowLevel& window) {
     window_ = clamped;
     invalidate();
     emit viewChanged();
+}
+
+void PictureView::setHeatmapOpacity(double opacity) {
+    // Rounded to the step, so that ten steps up and down come back to where they started.
+    opacity = std::clamp(std::round(opacity / kOpacityStep) * kOpacityStep, kMinOpacity, 1.0);
+    if (opacity == opacity_) return;
+    opacity_ = opacity;
+    invalidate();
+    emit viewChanged();
+}
+
+void PictureView::setInverted(bool inverted) {
+    if (inverted == inverted_) return;
+    inverted_ = inverted;
+    invalidate();
+    emit viewChanged();
+}
+
+QString PictureView::readout() const {
+    if (picture_.isNull()) return {};
+    QString text = QStringLiteral("Zoom %1 % \u00b7 W %2 L %3")
+                       .arg(std::lround(view_.zoom() * 100))
+                       .arg(std::lround(window_.width))
+                       .arg(std::lround(window_.level));
+    if (inverted_) text += QStringLiteral(" \u00b7 inverted");
+    if (heatmapDrawn()) text += QStringLiteral(" \u00b7 heatmap %1 %").arg(std::lround(opacity_ * 100));
+    return text;
 }
 
 void PictureView::invalidate() {
@@ -82,8 +129,8 @@ void PictureView::updateShown() const {
     shownStale_ = false;
     Image base = source_;
     windowed_ = picture_;
-    if (!source_.isEmpty() && !window_.isIdentity()) {
-        auto lut = windowLut(window_);
+    if (!source_.isEmpty() && (!window_.isIdentity() || inverted_)) {
+        auto lut = windowLut(window_, inverted_);
         cv::Mat pixels;
         cv::LUT(source_.pixels(), cv::Mat(1, 256, CV_8U, lut.data()), pixels);
         base = Image(pixels, source_.scale());
@@ -95,11 +142,64 @@ void PictureView::updateShown() const {
             std::min(1.0, kOverlaySide / static_cast<double>(std::max(picture_.width(), picture_.height())));
         const cv::Size size(std::max(1, static_cast<int>(picture_.width() * scale)),
                             std::max(1, static_cast<int>(picture_.height() * scale)));
-        overlay_ = toQImage(heatmapOverlay(base, map_, size));
+        cv::Mat tinted = heatmapOverlay(base, map_, size);
+        // Below full opacity the grey under the tint shows through.
+        if (opacity_ < 1) cv::addWeighted(tinted, opacity_, bgrAt(base.pixels(), size), 1 - opacity_, 0, tinted);
+        overlay_ = toQImage(tinted);
     }
 }
 
-QRect PictureView::room() const { return rect().adjusted(0, 0, 0, legendText().isEmpty() ? 0 : -kLegendHeight); }
+// The strip is kept whenever there is a picture, so that the heatmap's scale takes no room from it.
+QRect PictureView::room() const {
+    return picture_.isNull() ? rect() : rect().adjusted(0, 0, 0, -std::min(height(), legendHeight()));
+}
+
+QRect PictureView::legendArea() const {
+    const QRect fit = fitRect();
+    // As wide as the fitted picture, but wide enough for the scale's texts where the box allows.
+    const int width = std::min(std::max(fit.width(), 36 * fontMetrics().averageCharWidth()), this->width());
+    const int left = std::clamp(fit.center().x() - width / 2, 0, this->width() - width);
+    return QRect(left, room().bottom() + 1, width, height() - room().height());
+}
+
+QRect PictureView::legendBar() const {
+    if (!heatmapShown_ || picture_.isNull() || map_.empty()) return {};
+    const QRect area = legendArea().adjusted(kRingWidth + 2, 0, -kRingWidth - 2, 0);
+    return QRect(area.left(), area.top() + 4, area.width(), 10);
+}
+
+std::vector<PictureView::LegendLabel> PictureView::legendLabels() const {
+    const QRect bar = legendBar();
+    if (bar.isEmpty()) return {};
+    const QFontMetrics metrics = fontMetrics();
+    const auto labels = heatmapScaleLabels();
+    const int row = bar.bottom() + 6;  // under the 50 % tick
+    std::vector<LegendLabel> placed;
+    const auto place = [&](const QString& text, QRect rect) {
+        if (text.isEmpty() || rect.left() < 0 || rect.right() >= width()) return;
+        for (const LegendLabel& other : placed)
+            if (other.rect.intersects(rect)) return;
+        placed.push_back({text, rect});
+    };
+    const auto at = [&](const QString& text, int x, Qt::Alignment alignment) {
+        const int w = metrics.horizontalAdvance(text) + 2;
+        const int left = alignment == Qt::AlignLeft ? x : alignment == Qt::AlignRight ? x - w + 1 : x - w / 2;
+        return QRect(left, row, w, metrics.height());
+    };
+    const QString low = QString::fromStdString(labels[0]), middle = QString::fromStdString(labels[1]),
+                  high = QString::fromStdString(labels[2]);
+    place(low, at(low, bar.left(), Qt::AlignLeft));
+    place(high, at(high, bar.right(), Qt::AlignRight));
+    place(middle, at(middle, bar.left() + bar.width() / 2, Qt::AlignHCenter));
+    // The meaning on a row of its own, cut short at the box's width rather than over another text.
+    const QString meaning =
+        metrics.elidedText(QStringLiteral("probability of pneumonia by region"), Qt::ElideRight, bar.width());
+    if (meaning.size() > 1) {
+        const int w = metrics.horizontalAdvance(meaning) + 2;
+        place(meaning, QRect(bar.left() + (bar.width() - w) / 2, row + metrics.height(), w, metrics.height()));
+    }
+    return placed;
+}
 
 QRect PictureView::fitRect() const {
     if (picture_.isNull()) return {};
@@ -141,6 +241,10 @@ void PictureView::fitToBox() {
 
 void PictureView::resetView() {
     window_ = {};
+    if (inverted_) {
+        inverted_ = false;
+        emit viewChanged();
+    }
     invalidate();
     fitToBox();
 }
@@ -168,9 +272,12 @@ void PictureView::paintEvent(QPaintEvent*) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform, shown.width() < 2.0 * picture_.width());
         painter.drawImage(target, image, source);
     }
-    if (!legendText().isEmpty()) {
-        const QRect fit = fitRect();
-        drawLegend(painter, QRect(fit.left(), height() - kLegendHeight, fit.width(), kLegendHeight));
+    if (!legendText().isEmpty()) drawLegend(painter, legendArea());
+    if (hasFocus()) {
+        painter.setPen(QPen(themeColours().focusRing, kRingWidth));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(
+            QRectF(rect()).adjusted(kRingWidth / 2.0, kRingWidth / 2.0, -kRingWidth / 2.0, -kRingWidth / 2.0));
     }
 }
 
@@ -281,20 +388,20 @@ void PictureView::keyPressEvent(QKeyEvent* event) {
 }
 
 void PictureView::drawLegend(QPainter& painter, const QRect& area) const {
-    const QRect text = area.adjusted(0, area.height() / 2, 0, 0);
+    painter.setPen(palette().color(QPalette::WindowText));
     if (map_.empty()) {
-        painter.drawText(area, Qt::AlignCenter, legendText());
+        painter.drawText(area, Qt::AlignCenter, fontMetrics().elidedText(legendText(), Qt::ElideRight, area.width()));
         return;
     }
-    const QRect bar(area.left(), area.top() + 4, area.width(), area.height() / 2 - 6);
+    const QRect bar = legendBar();
     for (int x = 0; x < bar.width(); ++x) {
         const cv::Vec3b c = heatmapColour(static_cast<double>(x) / std::max(1, bar.width() - 1));
         painter.fillRect(QRect(bar.left() + x, bar.top(), 1, bar.height()), QColor(c[2], c[1], c[0]));
     }
-    const auto labels = heatmapScaleLabels();
-    painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, QString::fromStdString(labels[0]));
-    painter.drawText(text, Qt::AlignHCenter | Qt::AlignVCenter, QStringLiteral("pneumonia probability by region"));
-    painter.drawText(text, Qt::AlignRight | Qt::AlignVCenter, QString::fromStdString(labels[2]));
+    // The 50 % mark: a tick through the bar's middle and under it.
+    const int middle = bar.left() + bar.width() / 2;
+    painter.drawLine(middle, bar.top() - 2, middle, bar.bottom() + 4);
+    for (const LegendLabel& label : legendLabels()) painter.drawText(label.rect, Qt::AlignCenter, label.text);
 }
 
 }  // namespace orvix::app

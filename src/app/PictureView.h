@@ -2,6 +2,8 @@
 // The picture box of the image column: the decoded picture, fitted, zoomed and windowed, with
 // the heatmap over it while shown.
 
+#include <vector>
+
 #include <QImage>
 #include <QWidget>
 
@@ -15,20 +17,31 @@ class QPainter;
 
 namespace orvix::app {
 
-// Draws a picture as large as the widget allows with its aspect ratio kept, centred; with the
-// heatmap shown, the disease model's evidence over it and a colour scale under it (or why
-// this picture has none).
+// Draws a picture as large as the widget allows with its aspect ratio kept, centred, above a
+// strip kept for the heatmap's colour scale; with the heatmap shown, the disease model's
+// evidence over the picture (at heatmapOpacity) and the scale in the strip (or why this
+// picture has none). The strip is kept whether or not the heatmap is shown, so that showing it
+// moves and shrinks nothing. With the focus, a ring round the box says so.
 //
 // A viewer as well: the wheel zooms about the cursor, the left button drags the picture, a
 // double-click fits it again, the right button drags window (horizontally) and level
 // (vertically); keys in keyPressEvent. All of it is the view's alone: the analysis reads the
-// decoded picture, never this widget. A new picture starts fitted, in its own window.
+// decoded picture, never this widget. A new picture starts fitted, in its own window, not
+// inverted; the heatmap's opacity stays.
 class PictureView : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int kLegendHeight = 36;
     // One wheel notch, one zoomIn().
     static constexpr double kZoomStep = 1.25;
+    // The heatmap's opacity: from kMinOpacity to 1 (the tint alone), by kOpacityStep a key.
+    static constexpr double kMinOpacity = 0.1;
+    static constexpr double kOpacityStep = 0.1;
+
+    // One text of the colour scale and where it is drawn (widget coordinates).
+    struct LegendLabel {
+        QString text;
+        QRect rect;
+    };
 
     explicit PictureView(QWidget* parent = nullptr);
     void setPicture(const Image& image);
@@ -46,6 +59,18 @@ public:
     QRect pictureRect() const;
     // The legend's text, "" when no legend is drawn.
     QString legendText() const;
+    // The texts of the colour scale as drawn at the widget's size: the ends, the 50 % mark under
+    // the middle of the bar and what the scale means, each only where it overlaps no other
+    // (the ends first, then 50 %, then the meaning). Empty without a scale.
+    std::vector<LegendLabel> legendLabels() const;
+    // Where the colour bar is drawn; empty without a scale.
+    QRect legendBar() const;
+
+    double heatmapOpacity() const { return opacity_; }
+    void setHeatmapOpacity(double opacity);
+    bool inverted() const { return inverted_; }
+    // "Zoom 125 % · W 256 L 128" (and " · inverted"), for the status bar; "" without a picture.
+    QString readout() const;
 
     // 1 = fitted, up to ViewTransform::kMaxZoom.
     double zoom() const { return view_.zoom(); }
@@ -58,11 +83,16 @@ public slots:
     void zoomOut();
     // Zoom 1, centred; the window stays.
     void fitToBox();
-    // Fitted, and the picture's own window.
+    // Fitted, and the picture's own window, not inverted.
     void resetView();
+    void setInverted(bool inverted);
+    void setWindowPreset(WindowPreset preset) { setWindowLevel(presetWindow(preset)); }
+    // By kOpacityStep, within [kMinOpacity, 1].
+    void moreHeatmapOpacity() { setHeatmapOpacity(opacity_ + kOpacityStep); }
+    void lessHeatmapOpacity() { setHeatmapOpacity(opacity_ - kOpacityStep); }
 
 signals:
-    // Zoom, pan or window/level changed.
+    // Zoom, pan, window/level, inversion or the heatmap's opacity changed.
     void viewChanged();
 
 protected:
@@ -77,6 +107,9 @@ protected:
 
 private:
     QRect room() const;
+    // The strip under the room: two rows of text under the colour bar.
+    int legendHeight() const { return 2 * fontMetrics().height() + 20; }
+    QRect legendArea() const;
     QRect fitRect() const;
     QRectF shownRect() const { return view_.shown(room(), fitRect()); }
     void zoomAbout(double factor, QPointF at);
@@ -91,6 +124,8 @@ private:
     ActivationMap map_;
     QString whyNone_;
     bool heatmapShown_ = false;
+    double opacity_ = 1.0;
+    bool inverted_ = false;
     QImage picture_;
     ViewTransform view_;
     WindowLevel window_;

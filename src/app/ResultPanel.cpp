@@ -1,5 +1,6 @@
 #include "ResultPanel.h"
 
+#include <QEvent>
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -32,7 +33,6 @@ ResultPanel::ResultPanel(DiagnosisState state, QWidget* parent)
     probability_->setAccessibleName(QStringLiteral("Pneumonia probability"));
     verdict_->setObjectName("verdict");
     confidence_->setObjectName("confidence");
-    colour(message_, kRed);
     confidence_->setToolTip(confidenceMeaning());
     QFont bold = confidence_->font();
     bold.setBold(true);
@@ -48,7 +48,15 @@ void ResultPanel::applyGeometry(const Geometry& g) {
     verdict_->setFont(systemFont(0.03 * g.H, QFont::Light));
 }
 
+void ResultPanel::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // The theme changed: the verdict's colours are the theme's.
+    if (event->type() == QEvent::PaletteChange) refresh();
+}
+
 void ResultPanel::refresh() {
+    const ThemeColours& colours = themeColours();
+    colour(message_, colours.positive);
     const std::string& gate = state_.classificationLabel2.get();
     const std::string& disease = state_.classificationLabel.get();
     const bool isXRay = isChestXRay(gate);
@@ -63,7 +71,7 @@ void ResultPanel::refresh() {
     // Borderline is part of the verdict itself, in its own colour: a glance at the verdict cannot miss it.
     const bool borderline = model.isBorderline(p);
     verdict_->setText(QString::fromStdString(testResult(gate, disease)) + (borderline ? borderlineMark() : QString()));
-    colour(verdict_, borderline ? kOrange : negative ? kGreen : kRed);
+    colour(verdict_, borderline ? colours.borderline : negative ? colours.negative : colours.positive);
     verdict_->setToolTip(borderline ? borderlineMeaning() : QString());
     // Fixed point, six decimals, always a point (QString::number ignores the locale).
     confidence_->setText(QStringLiteral("CONFIDENCE: ") + QString::number(state_.accuracy.get() * 100.0, 'f', 6) +
@@ -71,11 +79,12 @@ void ResultPanel::refresh() {
     // The disease model's own probability, which the verdict compares with the threshold.
     // A clinic's own threshold says so, with what it was validated on in the tooltip.
     const bool local = activeOperatingPoint().has_value();
-    QString line =
-        QStringLiteral("Pneumonia probability: %1 <span style=\"color:%2\">%3threshold %4</span>")
-            .arg(percent(p), kGray.name(), local ? QStringLiteral("local ") : QString(), percent(model.threshold));
+    QString line = QStringLiteral("Pneumonia probability: %1 <span style=\"color:%2\">%3threshold %4</span>")
+                       .arg(percent(p), colours.muted.name(), local ? QStringLiteral("local ") : QString(),
+                            percent(model.threshold));
     probability_->setToolTip(local ? operatingPointText(model) : QString());
-    if (model.isBorderline(p)) line += QStringLiteral(" <b style=\"color:%1\">borderline</b>").arg(kOrange.name());
+    if (model.isBorderline(p))
+        line += QStringLiteral(" <b style=\"color:%1\">borderline</b>").arg(colours.borderline.name());
     probability_->setText(line);
 }
 

@@ -26,6 +26,9 @@ public:
     QLabel* confidence() const { return confidence_; }
     QLabel* probability() const { return probability_; }
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     DiagnosisState state_;
     QLabel* message_;

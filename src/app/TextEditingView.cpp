@@ -19,9 +19,7 @@ TextEditingView::TextEditingView(Binding<std::string> fullText, State<std::strin
     layout->addWidget(editor_);
     editor_->setObjectName("reportEditor");
     editor_->setFont(reportFont(16));
-    QPalette palette = editor_->palette();
-    palette.setColor(QPalette::Text, kGray);
-    editor_->setPalette(palette);
+    colourText();
     editor_->setFrameShape(QFrame::NoFrame);
     // Tab moves on to the next control, as in a form; Ctrl+Tab types a tab character.
     editor_->setTabChangesFocus(true);
@@ -61,6 +59,17 @@ TextEditingView::TextEditingView(Binding<std::string> fullText, State<std::strin
 }
 
 TextEditingView::~TextEditingView() { fullText_.removeObserver(observer_); }
+
+void TextEditingView::colourText() {
+    QPalette palette = editor_->palette();
+    palette.setColor(QPalette::Text, themeColours().muted);
+    editor_->setPalette(palette);
+}
+
+void TextEditingView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) colourText();
+}
 
 bool TextEditingView::eventFilter(QObject* watched, QEvent* event) {
     if (watched == editor_ && event->type() == QEvent::KeyPress) {

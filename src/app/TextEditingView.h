@@ -32,9 +32,12 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void show(const std::string& text);
+    // The report's text in the theme's muted colour.
+    void colourText();
     void applyLineSpacing();
     // The lines of text that begin "Test Result:", in order.
     static std::vector<std::string> resultLines(const std::string& text);

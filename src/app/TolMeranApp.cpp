@@ -7,6 +7,7 @@
 #include <QScreen>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "ContentView.h"
 #include "LocalOperatingPoint.h"
 #include "MainWindow.h"
+#include "Palette.h"
 #include "orvix/DiagnosisState.h"
 #include "orvix/Version.h"
 
@@ -21,10 +23,12 @@ namespace orvix::app {
 
 QString usageText() {
     return QStringLiteral(
-        "Usage: orvix [FILE...]\n"
+        "Usage: orvix [--dark] [FILE...]\n"
         "Opens the Orvix window, which screens a chest X-ray picture for pneumonia on this machine.\n"
-        "FILE: a picture to analyse at once (PNG, JPEG, BMP, TIFF, WebP, PBM/PGM/PPM, JPEG 2000, DICOM).\n"
+        "FILE: a picture to analyse at once (PNG, JPEG, BMP, TIFF, WebP, PBM/PGM/PPM, JPEG 2000, DICOM),\n"
+        "or a folder, whose pictures go into the worklist.\n"
         "\n"
+        "  --dark      start in the dark theme (also ORVIX_THEME=dark)\n"
         "  --help      show this help and exit\n"
         "  --version   show the version and exit\n"
         "\n"
@@ -49,10 +53,14 @@ int tolMeranApp::main(int argc, char** argv) {
     // QApplication has taken its own options out of argv; file names stay the bytes given.
     std::vector<std::filesystem::path> files;
     bool onlyFiles = false;
+    const char* themeVariable = std::getenv("ORVIX_THEME");
+    Theme theme = themeNamed(themeVariable ? themeVariable : "").value_or(Theme::Light);
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (!onlyFiles && arg == "--") {
             onlyFiles = true;
+        } else if (!onlyFiles && arg == "--dark") {
+            theme = Theme::Dark;
         } else if (!onlyFiles && arg.size() > 1 && arg[0] == '-') {
             std::fprintf(stderr, "orvix: unknown option %s\n\n%s", argv[i], usageText().toLocal8Bit().constData());
             return 2;
@@ -63,6 +71,7 @@ int tolMeranApp::main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Orvix"));
     QApplication::setApplicationVersion(QStringLiteral(ORVIX_VERSION));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("orvix")));
+    applyTheme(theme);
 
     auto state = DiagnosisState::create();
     if (!state) {
@@ -78,8 +87,7 @@ int tolMeranApp::main(int argc, char** argv) {
                                     window.menuBar()->sizeHint().height()));
     window.show();
     if (pointProblem) QMessageBox::warning(&window, QStringLiteral("Operating point not used"), *pointProblem);
-    if (!files.empty()) window.contentView()->importFile(files.front());
-    if (files.size() > 1) window.addToWorklist(files);
+    window.openArguments(files);
     return QApplication::exec();
 }
 

@@ -35,8 +35,9 @@ ValidationDialog::ValidationDialog(EnvironmentLookup environment, QWidget* paren
     figures_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     figures_->setLineWrapMode(QPlainTextEdit::NoWrap);
     use_->setEnabled(false);
-    use_->setToolTip(QStringLiteral("Every verdict from now on, here and in orvix-screen, uses the local threshold "
-                                    "(saved in your configuration): it trades sensitivity for specificity."));
+    use_->setToolTip(
+        QStringLiteral("Every verdict from now on, here and in orvix-screen, uses the local threshold "
+                       "(saved in your configuration): it trades sensitivity for specificity."));
     revert_->setEnabled(activeOperatingPoint().has_value());
     revert_->setToolTip(QStringLiteral("Verdicts use the model's own threshold again."));
     auto* buttons = new QDialogButtonBox(this);
@@ -116,18 +117,21 @@ void ValidationDialog::completed(Result<cli::LocalValidation> outcome) {
     progress_->hide();
     cancel_->setText(QStringLiteral("Close"));
     if (!outcome) {
-        message_->setText(outcome.error().message == "cancelled"
-                              ? QStringLiteral("Cancelled: nothing was measured.")
-                              : QStringLiteral("Cannot validate: %1").arg(QString::fromStdString(outcome.error().message)));
+        message_->setText(
+            outcome.error().message == "cancelled"
+                ? QStringLiteral("Cancelled: nothing was measured.")
+                : QStringLiteral("Cannot validate: %1").arg(QString::fromStdString(outcome.error().message)));
         emit finished();
         return;
     }
     validation_ = std::move(outcome).value();
     const auto& v = *validation_;
     QString text = QString::fromStdString(cli::validationText(v));
-    for (const auto& path : v.notChest) text += QStringLiteral("Excluded, not a chest X-ray: %1\n").arg(QString::fromStdString(path));
+    for (const auto& path : v.notChest)
+        text += QStringLiteral("Excluded, not a chest X-ray: %1\n").arg(QString::fromStdString(path));
     for (const auto& why : v.unreadable) text += QStringLiteral("Excluded: %1\n").arg(QString::fromStdString(why));
-    for (const auto& path : v.unlabelled) text += QStringLiteral("Excluded, in no NORMAL or PNEUMONIA folder: %1\n").arg(QString::fromStdString(path));
+    for (const auto& path : v.unlabelled)
+        text += QStringLiteral("Excluded, in no NORMAL or PNEUMONIA folder: %1\n").arg(QString::fromStdString(path));
     figures_->setPlainText(text);
     message_->setText(
         QStringLiteral("Measured on %1 films. The local threshold %2 % reaches a sensitivity of %3 % on them%4.")
@@ -135,9 +139,10 @@ void ValidationDialog::completed(Result<cli::LocalValidation> outcome) {
             .arg(v.point.threshold * 100.0, 0, 'f', 1)
             .arg(v.report.local.sensitivity.value * 100.0, 0, 'f', 1)
             .arg(v.warnings.empty() ? QString() : QStringLiteral("; read the warnings below the figures first")));
-    for (const auto& [name, plot] : {std::pair{QStringLiteral("ROC"), rocPlot(v.report)},
-                                     std::pair{QStringLiteral("Reliability"), reliabilityPlot(v.report)},
-                                     std::pair{QStringLiteral("Histogram"), probabilityHistogram(v.scores, v.report)}}) {
+    for (const auto& [name, plot] :
+         {std::pair{QStringLiteral("ROC"), rocPlot(v.report)},
+          std::pair{QStringLiteral("Reliability"), reliabilityPlot(v.report)},
+          std::pair{QStringLiteral("Histogram"), probabilityHistogram(v.scores, v.report)}}) {
         auto* picture = new QLabel;
         picture->setPixmap(QPixmap::fromImage(toQImage(plot)));
         picture->setAlignment(Qt::AlignCenter);
@@ -171,8 +176,9 @@ void ValidationDialog::revertToShipped() {
     }
     QString text = QStringLiteral("Verdicts from now on use the model's own threshold.");
     if (reverted->systemPointLeft)
-        text += QStringLiteral(" The system-wide operating point %1 applies again at the next start; only its "
-                               "administrator can remove it.")
+        text += QStringLiteral(
+                    " The system-wide operating point %1 applies again at the next start; only its "
+                    "administrator can remove it.")
                     .arg(QFile::decodeName(reverted->systemPointLeft->c_str()));
     message_->setText(text);
     revert_->setEnabled(false);

@@ -13,16 +13,17 @@
 namespace orvix::app {
 
 // Zoom and pan of a picture fitted (aspect kept, centred) into a room. Zoom 1 is the fitted
-// picture; zoom 32 shows a pixel of a 3000-pixel film fitted into 600 points as 6 points.
-// The view keeps the picture point that lies at the fitted rect's centre (the focus, in
-// fractions of the picture's width and height), so it stays in place when the room changes
-// size (as when the legend comes and goes).
+// picture; zoom 32 shows a pixel of a 3000-pixel film fitted into 600 points as 6 points, and
+// zoom 0.25 a quarter of the fitted size. The view keeps the picture point that lies at the
+// fitted rect's centre (the focus, in fractions of the picture's width and height), so it
+// stays in place when the room changes size.
 //
 // Pan is clamped per axis: a picture wider (taller) than the room covers it, leaving no empty
-// margin; one that is narrower stays centred. At zoom 1 the picture is therefore the fitted one.
+// margin; one that is narrower stays whole inside the room, where the zoom or the pan put it.
+// A new view (and a fit) is the fitted picture, centred.
 class ViewTransform {
 public:
-    static constexpr double kMinZoom = 1.0;
+    static constexpr double kMinZoom = 0.25;
     static constexpr double kMaxZoom = 32.0;
 
     double zoom() const { return zoom_; }
@@ -39,7 +40,7 @@ private:
     // Stores the focus that puts the picture's top-left corner at `topLeft` at the current zoom.
     void place(const QRectF& room, const QRectF& fit, QPointF topLeft);
 
-    double zoom_ = kMinZoom;
+    double zoom_ = 1.0;  // fitted
     QPointF focus_{0.5, 0.5};
 };
 
@@ -59,9 +60,17 @@ struct WindowLevel {
     bool operator==(const WindowLevel&) const = default;
 };
 
+// The window presets of the picture box. A radiograph has no Hounsfield units, so they act on
+// the displayed grey values of the picture's own window (for DICOM, the window of the file's
+// tags, which the decoder applied): Own is that window unchanged; Lung spreads the dark range
+// of the aerated lung over the whole grey scale, Soft tissue the middle range of heart,
+// mediastinum and diaphragm, Bone the bright range of ribs and spine.
+enum class WindowPreset { Own, Lung, SoftTissue, Bone };
+WindowLevel presetWindow(WindowPreset preset);
+
 // The table of a window: value v gives 127.5 + (v - level) * 256 / width, rounded, within
-// [0, 255]. The identity window gives v.
-std::array<std::uint8_t, 256> windowLut(const WindowLevel& window);
+// [0, 255]; inverted, 255 minus that (bright bone shows dark). The identity window gives v.
+std::array<std::uint8_t, 256> windowLut(const WindowLevel& window, bool inverted = false);
 
 // Implementation (header only: a few lines of arithmetic).
 
@@ -70,9 +79,12 @@ namespace detail {
 // The focus along one axis that keeps a picture of `extent` in the room [lo, hi] by the pan
 // clamp, the picture being placed so that `focus` of it lies at `anchor`.
 inline double clampFocus(double focus, double extent, double anchor, double lo, double hi) {
-    if (extent <= hi - lo + 1e-9) return 0.5;
-    // The picture's near edge lies within [hi - extent, lo].
-    return std::clamp(focus, (anchor - lo) / extent, (anchor - hi + extent) / extent);
+    if (extent <= 0) return 0.5;
+    // The picture's near edge lies between lo and hi - extent: within [hi - extent, lo] when it
+    // covers the room, within [lo, hi - extent] when it fits inside. A picture that fits is not
+    // recentred, so that a zoom below the room's size keeps the point under the cursor too.
+    const double a = lo, b = hi - extent;
+    return std::clamp(focus, (anchor - std::max(a, b)) / extent, (anchor - std::min(a, b)) / extent);
 }
 
 }  // namespace detail
@@ -111,12 +123,23 @@ inline WindowLevel WindowLevel::clamped() const {
     return {std::clamp(level, 0.0, 255.0), std::clamp(width, kMinWidth, kMaxWidth)};
 }
 
-inline std::array<std::uint8_t, 256> windowLut(const WindowLevel& window) {
+inline WindowLevel presetWindow(WindowPreset preset) {
+    switch (preset) {
+        case WindowPreset::Lung: return {80, 160};
+        case WindowPreset::SoftTissue: return {150, 150};
+        case WindowPreset::Bone: return {200, 110};
+        case WindowPreset::Own: break;
+    }
+    return {};
+}
+
+inline std::array<std::uint8_t, 256> windowLut(const WindowLevel& window, bool inverted) {
     const WindowLevel w = window.clamped();
     std::array<std::uint8_t, 256> lut{};
-    for (int v = 0; v < 256; ++v)
-        lut[static_cast<std::size_t>(v)] =
-            static_cast<std::uint8_t>(std::clamp(std::lround(127.5 + (v - w.level) * 256.0 / w.width), 0L, 255L));
+    for (int v = 0; v < 256; ++v) {
+        const long shown = std::clamp(std::lround(127.5 + (v - w.level) * 256.0 / w.width), 0L, 255L);
+        lut[static_cast<std::size_t>(v)] = static_cast<std::uint8_t>(inverted ? 255 - shown : shown);
+    }
     return lut;
 }
 

@@ -1,5 +1,6 @@
 #include "Worklist.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -132,9 +133,11 @@ void Worklist::Worker::run(Worklist* list) {
 Worklist::Worklist(QWidget* parent)
     : QWidget(parent), model_(new QStandardItemModel(0, 4, this)), table_(new QTableView(this)),
       progress_(new QProgressBar(this)), cancel_(new QPushButton(QStringLiteral("Cancel"), this)),
-      worker_(std::make_unique<Worker>()) {
+      remaining_(new QPushButton(QStringLiteral("Analyse Remaining"), this)), worker_(std::make_unique<Worker>()) {
     model_->setHorizontalHeaderLabels({QStringLiteral("File name"), QStringLiteral("Status"), QStringLiteral("Verdict"),
-                                       QStringLiteral("Pneumonia probability")});
+                                       QStringLiteral("Pneumonia")});
+    model_->horizontalHeaderItem(ProbabilityColumn)
+        ->setToolTip(QStringLiteral("The disease model's probability of pneumonia"));
     model_->setSortRole(kSortRole);
     table_->setObjectName("worklistTable");
     table_->setModel(model_);
@@ -142,7 +145,17 @@ Worklist::Worklist(QWidget* parent)
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->verticalHeader()->hide();
-    table_->horizontalHeader()->setSectionResizeMode(NameColumn, QHeaderView::Stretch);
+    // The name takes what the other columns leave; a long one loses its middle, keeping the start
+    // and the extension. The verdict and the probability are whole with their headers; the status
+    // starts as wide as its longest word and elides a long reason (the tooltip has it whole).
+    table_->setTextElideMode(Qt::ElideMiddle);
+    QHeaderView* header = table_->horizontalHeader();
+    header->setSectionResizeMode(NameColumn, QHeaderView::Stretch);
+    header->setSectionResizeMode(StatusColumn, QHeaderView::Interactive);
+    header->setSectionResizeMode(VerdictColumn, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(ProbabilityColumn, QHeaderView::ResizeToContents);
+    header->setMinimumSectionSize(fontMetrics().horizontalAdvance(QStringLiteral("File name")) + 24);
+    header->resizeSection(StatusColumn, fontMetrics().horizontalAdvance(QStringLiteral("not classified")) + 24);
     table_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);  // the order of adding
     table_->setSortingEnabled(true);
     progress_->setObjectName("worklistProgress");
@@ -151,15 +164,19 @@ Worklist::Worklist(QWidget* parent)
     progress_->setFormat(QStringLiteral("%v / %m"));
     cancel_->setObjectName("worklistCancel");
     cancel_->setEnabled(false);
+    remaining_->setObjectName("worklistRemaining");
+    remaining_->setEnabled(false);
 
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(progress_, 1);
     bottom->addWidget(cancel_);
+    bottom->addWidget(remaining_);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(table_, 1);
     layout->addLayout(bottom);
 
     connect(cancel_, &QPushButton::clicked, this, &Worklist::cancel);
+    connect(remaining_, &QPushButton::clicked, this, &Worklist::analyseRemaining);
     connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         const QModelIndexList rows = table_->selectionModel()->selectedRows();
         if (rows.size() != 1) return;
@@ -207,37 +224,56 @@ QStandardItem* Worklist::cell(int id, Column column) const {
 
 void Worklist::setStatus(int id, const QString& text, const QString& reason) {
     QStandardItem* status = cell(id, StatusColumn);
-    setText(status, text);
+    // The reason in the row itself, without the path that the row names already.
+    QString why = reason;
+    const QString path = fromPath(entries_[static_cast<std::size_t>(id)].path) + QStringLiteral(": ");
+    if (why.startsWith(path)) why.remove(0, path.size());
+    setText(status, why.isEmpty() ? text : text + QStringLiteral(": ") + why);
     status->setToolTip(reason);
-    if (!reason.isEmpty()) status->setForeground(kRed);
+    status->setForeground(reason.isEmpty() ? QBrush() : QBrush(themeColours().positive));
 }
 
 void Worklist::add(const std::vector<std::filesystem::path>& paths) {
     const CollectedPictures found = collectPictures(paths);
     for (const auto& error : found.errors)
-        setStatus(appendRow(error.directory, false),
-                  QStringLiteral("folder not searched: ") + QString::fromStdString(error.reason),
+        setStatus(appendRow(error.directory, false), QStringLiteral("folder not searched"),
                   QString::fromStdString(error.text()));
     if (found.pictures.empty()) return;
 
+    std::vector<int> ids;
+    for (const auto& picture : found.pictures) ids.push_back(appendRow(picture.path, true));
+    queue(ids);
+}
+
+void Worklist::queue(const std::vector<int>& ids) {
+    if (ids.empty()) return;
     if (!busy()) runTotal_ = runDone_ = 0;
     std::vector<Worker::Job> jobs;
-    for (const auto& picture : found.pictures) {
-        const int id = appendRow(picture.path, true);
+    for (const int id : ids) {
+        Entry& entry = entries_[static_cast<std::size_t>(id)];
+        entry.cancelled = false;
         setStatus(id, QStringLiteral("waiting"), {});
-        jobs.push_back({id, picture.path});
+        jobs.push_back({id, entry.path});
     }
     outstanding_ += static_cast<int>(jobs.size());
     runTotal_ += static_cast<int>(jobs.size());
     progress_->setRange(0, runTotal_);
     progress_->setValue(runDone_);
     cancel_->setEnabled(true);
+    remaining_->setEnabled(false);
     {
         std::lock_guard lock(worker_->mutex);
         for (auto& job : jobs) worker_->queue.push_back(std::move(job));
     }
     worker_->wake.notify_one();
     if (!worker_->thread.joinable()) worker_->thread = std::thread([this] { worker_->run(this); });
+}
+
+void Worklist::analyseRemaining() {
+    std::vector<int> ids;
+    for (std::size_t id = 0; id < entries_.size(); ++id)
+        if (entries_[id].cancelled) ids.push_back(static_cast<int>(id));
+    queue(ids);
 }
 
 void Worklist::cancel() {
@@ -247,6 +283,7 @@ void Worklist::cancel() {
         dropped.swap(worker_->queue);
     }
     for (const auto& job : dropped) {
+        entries_[static_cast<std::size_t>(job.id)].cancelled = true;
         setStatus(job.id, QStringLiteral("cancelled"), {});
         rowSettled();
     }
@@ -258,13 +295,14 @@ void Worklist::apply(const Outcome& outcome) {
         QStandardItem* verdict = cell(outcome.id, VerdictColumn);
         // Marked as in the window: the mark is part of the verdict, in its own colour.
         setText(verdict, outcome.verdict + (outcome.borderline ? borderlineMark() : QString()));
+        const ThemeColours& colours = themeColours();
         if (outcome.borderline) {
-            verdict->setForeground(kOrange);
+            verdict->setForeground(colours.borderline);
             verdict->setToolTip(borderlineMeaning());
         } else if (outcome.verdict == QLatin1String("POSITIVE")) {
-            verdict->setForeground(kRed);
+            verdict->setForeground(colours.positive);
         } else if (outcome.verdict == QLatin1String("NEGATIVE")) {
-            verdict->setForeground(kGreen);
+            verdict->setForeground(colours.negative);
         }
     }
     if (outcome.probability) {
@@ -279,6 +317,7 @@ void Worklist::apply(const Outcome& outcome) {
 void Worklist::rowSettled() {
     if (--outstanding_ > 0) return;
     cancel_->setEnabled(false);
+    remaining_->setEnabled(std::any_of(entries_.begin(), entries_.end(), [](const Entry& e) { return e.cancelled; }));
     emit finished();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The worklist: the pictures of many files and folders in one table, analysed in the
-// background one after another, each row with its status, verdict ("NEGATIVE — borderline" in orange for a probability
+// background one after another, each row with its status (and, for a picture that could not be
+// analysed, why, in the row itself), verdict ("NEGATIVE — borderline" in orange for a probability
 // in the disease model's borderline band, as in the window) and pneumonia probability. Selecting a row hands its file
 // to the window, which opens it as if chosen in the file dialog.
 //
@@ -35,12 +36,15 @@ public:
     void add(const std::vector<std::filesystem::path>& paths);
     // Stops after the picture being analysed; the rows not yet analysed say "cancelled".
     void cancel();
+    // Queues the cancelled rows again (Analyse Remaining).
+    void analyseRemaining();
     bool busy() const { return outstanding_ > 0; }
 
     int rowCount() const;
     QTableView* table() const { return table_; }
     QProgressBar* progress() const { return progress_; }
     QPushButton* cancelButton() const { return cancel_; }
+    QPushButton* remainingButton() const { return remaining_; }
     // In the current (sorted) order.
     std::filesystem::path pathAt(int row) const;
 
@@ -57,6 +61,8 @@ private:
 
     void apply(const Outcome& outcome);
     int appendRow(const std::filesystem::path& path, bool picture);
+    // Marks the rows waiting and hands them to the worker.
+    void queue(const std::vector<int>& ids);
     QStandardItem* cell(int id, Column column) const;
     void setStatus(int id, const QString& text, const QString& reason);
     void rowSettled();
@@ -65,11 +71,13 @@ private:
     QTableView* table_;
     QProgressBar* progress_;
     QPushButton* cancel_;
+    QPushButton* remaining_;
 
     struct Entry {
         std::filesystem::path path;
-        bool picture;         // false: a folder that could not be searched
-        QStandardItem* name;  // the row's first cell, which follows the row through sorting
+        bool picture;            // false: a folder that could not be searched
+        QStandardItem* name;     // the row's first cell, which follows the row through sorting
+        bool cancelled = false;  // taken off the queue by Cancel, until Analyse Remaining
     };
     std::vector<Entry> entries_;  // by row id, the order of adding
     int outstanding_ = 0;         // queued or being analysed

@@ -76,7 +76,7 @@ void searchDirectory(const std::filesystem::path& dir, const std::filesystem::pa
             searchDirectory(path, folder / entry.name, search);
         } else if (type == std::filesystem::file_type::regular &&
                    // Picture extensions, and DICOM files, which often have none.
-                   (hasPictureExtension(path) || (!path.has_extension() && isDicomFile(path)))) {
+                   isPictureFile(path)) {
             search.onPicture({std::move(path), folder});
         }
     }
@@ -95,6 +95,10 @@ void searchPictures(const std::vector<std::filesystem::path>& paths, const std::
         if (std::filesystem::is_directory(path, ec)) searchDirectory(path, {}, search);
         else onPicture({path, {}});
     }
+}
+
+bool isPictureFile(const std::filesystem::path& path) {
+    return hasPictureExtension(path) || (!path.has_extension() && isDicomFile(path));
 }
 
 CollectedPictures collectPictures(const std::vector<std::filesystem::path>& paths) {

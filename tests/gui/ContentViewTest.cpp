@@ -135,6 +135,12 @@ private slots:
                                         .arg(saved->text()->heightForWidth(saved->text()->width()))
                                         .arg(saved->text()->width())));
             QVERIFY(saved->text()->width() >= saved->text()->minimumSizeHint().width());
+            // The heatmap's scale: its texts apart, the 50 % mark among them.
+            window.heatmapAction()->setChecked(true);
+            const auto labels = window.contentView()->imagePanel()->picture()->legendLabels();
+            QVERIFY(std::any_of(labels.begin(), labels.end(), [](auto& label) { return label.text == "50 %"; }));
+            for (std::size_t i = 0; i < labels.size(); ++i)
+                for (std::size_t j = 0; j < i; ++j) QVERIFY(!labels[i].rect.intersects(labels[j].rect));
             for (QWidget* w : {window.contentView()->resultsColumn(), static_cast<QWidget*>(saved),
                                static_cast<QWidget*>(window.contentView()->controls()->save()),
                                static_cast<QWidget*>(window.contentView()->controls()->resultPanel()->probability())}) {
@@ -255,7 +261,7 @@ private slots:
             QCOMPARE(panel->confidence()->text(), confidence);
             const QColor colour = panel->verdict()->palette().color(QPalette::WindowText);
             const bool borderline = verdict.endsWith("borderline");
-            if (borderline) QCOMPARE(colour, kOrange);
+            if (borderline) QCOMPARE(colour, themeColours().borderline);
             else QVERIFY(verdict == "NEGATIVE" ? colour.green() > colour.red() : colour.red() > colour.green());
             QCOMPARE(panel->verdict()->toolTip().contains("treat the verdict as undecided"), borderline);
             QVERIFY(panel->confidence()->toolTip().contains("not certainty about pneumonia"));
@@ -273,9 +279,8 @@ private slots:
         QString filter;
         test::onNextDialog<QFileDialog>([&filter, shown = QFile::decodeName(chosen.c_str())](QFileDialog* dialog) {
             filter = dialog->nameFilters().join(' ');
-            // "DICOM files (*)" lists every file already: no "All files" beside it.
             QCOMPARE(dialog->nameFilters().size(), 2);
-            QCOMPARE(dialog->nameFilters().last(), QString("DICOM files (*)"));
+            QCOMPARE(dialog->nameFilters().last(), QString("All files (*)"));
             QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
             // Typed into the dialog's file name field, as a user would; done() rather than accept(),
             // which first waits for the directory model that loads asynchronously.
@@ -374,7 +379,7 @@ private slots:
         const QRect drawn = picture->pictureRect();
         QVERIFY(picture->rect().contains(drawn));
         QVERIFY(std::abs(double(drawn.width()) / drawn.height() - 1604.0 / 1248.0) < 0.01);
-        QVERIFY(drawn.width() == picture->width() || drawn.height() == picture->height());
+        QVERIFY(drawn.width() == picture->width() || drawn.top() == 0);  // above the heatmap scale's strip
 
         QVERIFY(!window.heatmapAction()->isChecked());
         QVERIFY(!picture->heatmapDrawn());
@@ -384,7 +389,7 @@ private slots:
         QVERIFY(picture->heatmapDrawn());
         QCOMPARE(picture->shownImage().size(), QSize(1604, 1248));
         QVERIFY(picture->legendText().contains("probability of pneumonia by region"));
-        QVERIFY2(picture->pictureRect().height() < drawn.height(), "the legend takes room under the picture");
+        QCOMPARE(picture->pictureRect(), drawn);  // the scale's strip was kept for it: nothing moves
         Examination exam = view->examination();
         QCOMPARE(exam.verdict, QString("NEGATIVE"));
         QVERIFY(exam.findings.filter("Pneumonia probability: ").size() == 1);
@@ -575,6 +580,7 @@ private slots:
         MainWindow window(test::fixtureState());
         window.show();
         test::writeBytes(home_->path() / "Documents", "a file where the directory should be");
+        window.contentView()->state().fullText = "a report";  // Save waits for one
         QString shown;
         test::onNextDialog<QMessageBox>([&shown](QMessageBox* box) {
             shown = box->text();

@@ -117,7 +117,8 @@ private slots:
         point.gateSha256 = state.model2->model.metadata().sha256;
         std::filesystem::create_directories(dir / "orvix");
         test::writeBytes(dir / "orvix" / "operating-point.json", operatingPointJson(point));
-        const auto problem = loadConfiguredOperatingPoint(state, test::environment({{"XDG_CONFIG_HOME", dir.path().string()}}));
+        const auto problem =
+            loadConfiguredOperatingPoint(state, test::environment({{"XDG_CONFIG_HOME", dir.path().string()}}));
         QVERIFY(problem && problem->contains("other models"));
         QVERIFY(!activeOperatingPoint());
         point.diseaseSha256 = state.model->model.metadata().sha256;

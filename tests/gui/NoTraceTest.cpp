@@ -58,6 +58,9 @@ private slots:
             });
             view->upload();
             QTRY_COMPARE(view->state().fileName.get(), kPicture.filename().string());
+            // The theme and the recent files last for the session: nothing is written for them.
+            window.darkAction()->trigger();
+            QCOMPARE(window.recentFiles().size(), std::size_t(1));
 
             QPlainTextEdit* editor = view->controls()->editor()->editor();
             editor->moveCursor(QTextCursor::End);

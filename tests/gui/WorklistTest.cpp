@@ -67,14 +67,15 @@ private slots:
         QCOMPARE(list.progress()->value(), 6);
         QCOMPARE(console.lines.str(), std::string());  // the rows say it all, the console nothing
 
-        // Name, status, verdict, whether a probability is shown; only the failure gives a reason.
+        // Name, status, verdict, whether a probability is shown; only the failure gives a reason, in the row
+        // without the path the row names already, and whole in the tooltip.
         for (const auto& [name, status, verdict, percent] :
              std::vector<std::tuple<std::string, QString, QString, bool>>{
                  {"grey.bmp", "analysed", "NEGATIVE", true},
                  {"dark.png", "analysed", "POSITIVE", true},
                  {"even.png", "analysed", "NEGATIVE \u2014 borderline", true},
                  {"red.png", "analysed", "NOT A CHEST X-RAY", false},
-                 {"broken.png", "not a readable picture", "", false}}) {
+                 {"broken.png", "not a readable picture: not a decodable picture (unknown format)", "", false}}) {
             int row = 0;
             while (row < list.rowCount() && list.pathAt(row).filename() != name) ++row;
             QCOMPARE(text(list, row, Worklist::NameColumn), QString::fromStdString(name));
@@ -117,6 +118,16 @@ private slots:
         QVERIFY2(cancelled >= 30 && analysed + cancelled == 40, qPrintable(QString::number(analysed)));
         QCOMPARE(list.progress()->value(), analysed);
 
+        // Analyse Remaining takes up the cancelled rows, and only those.
+        QVERIFY(list.remainingButton()->isEnabled());
+        list.remainingButton()->click();
+        QVERIFY(list.busy() && !list.remainingButton()->isEnabled());
+        QCOMPARE(list.progress()->maximum(), int(cancelled));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 60000);
+        for (int row = 0; row < list.rowCount(); ++row) QCOMPARE(text(list, row, Worklist::StatusColumn), "analysed");
+        QCOMPARE(list.rowCount(), 40);
+        QVERIFY(!list.remainingButton()->isEnabled());
+
         // Destroyed while busy: waits for the picture in hand, neither hangs nor crashes.
         {
             Worklist busy;
@@ -132,7 +143,7 @@ private slots:
         Worklist list;
         QVERIFY(analyse(list, {models / "a.png", models / "b.png"}));
         for (int row : {0, 1})
-            QVERIFY2(text(list, row, Worklist::StatusColumn) == "model not loaded" &&
+            QVERIFY2(text(list, row, Worklist::StatusColumn).startsWith("model not loaded: ") &&
                          reason(list, row).contains("SickClassifier1"),
                      qPrintable(reason(list, row)));
     }

@@ -29,6 +29,10 @@ struct CollectedPictures {
     std::vector<SearchError> errors;
 };
 
+// Whether a directory search takes this file: its extension is one the decoder reads, or it has
+// none and holds DICOM (read for its first 132 bytes).
+bool isPictureFile(const std::filesystem::path& path);
+
 // Files to analyse, in order: a named file as it is, a directory's picture files (by
 // extension, or DICOM by content when they have none; recursively, not through links
 // to directories, sorted). A directory that cannot be listed, or an entry that cannot be looked
