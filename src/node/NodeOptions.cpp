@@ -1,5 +1,7 @@
 #include "NodeOptions.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <charconv>
 #include <fstream>
@@ -68,6 +70,9 @@ std::optional<std::string> applySettings(const Settings& settings, NodeOptions& 
             if (!isAeTitle(value)) return "--allow needs an AE title (1 to 16 characters), not '" + value + "'";
             options.allow.push_back(value);
         } else if (name == "bind") {
+            unsigned char address[16];
+            if (::inet_pton(AF_INET, value.c_str(), address) != 1 && ::inet_pton(AF_INET6, value.c_str(), address) != 1)
+                return "--bind needs a numeric IPv4 or IPv6 address, not '" + value + "'";
             options.bind = value;
         } else if (name == "send-to") {
             auto peer = parsePeer(value);

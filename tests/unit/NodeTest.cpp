@@ -37,6 +37,7 @@ TEST(NodeOptions, UsageErrorsNameWhatIsWrong) {
         {{"--aet", "A", "--port", "1", "--spool", "s", "--send-to", "PACS@:104"}, "no host"},
         {{"--aet", "A", "--port", "1", "--spool", "s", "--jobs", "0"}, "--jobs needs a number from 1 to 64"},
         {{"--aet", "A", "--port", "1", "--spool", "s", "--delete-after-send"}, "--delete-after-send needs --send-to"},
+        {{"--aet", "A", "--port", "1", "--spool", "s", "--bind", "localhost"}, "--bind needs a numeric IPv4 or IPv6"},
         {{"--aet", "A", "--port", "1", "--spool", "s", "--frobnicate"}, "unknown argument --frobnicate"},
         {{"--aet", "A", "--port", "1", "--spool"}, "--spool needs a value"},
         {{"--aet", "A", "--port", "1", "--spool", "s", "--config", "/nonexistent/x.conf"}, "cannot read"},
