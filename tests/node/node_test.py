@@ -117,7 +117,8 @@ class Orthanc:
 
 
 class Node:
-    def __init__(self, root, *args, spool=None):
+    def __init__(self, root, *args, spool=None, env=None):
+        self.env = env or ENV
         self.spool = spool or Path(tempfile.mkdtemp(dir=root, prefix="spool-"))
         self.port = free_port()
         self.args = ["--aet", "ORVIX", "--port", str(self.port), "--spool", str(self.spool), "--bind", "127.0.0.1",
@@ -126,7 +127,7 @@ class Node:
 
     def start(self):
         self.errors = tempfile.TemporaryFile()
-        self.process = subprocess.Popen([str(NODE), *self.args], stderr=self.errors, env=ENV)
+        self.process = subprocess.Popen([str(NODE), *self.args], stderr=self.errors, env=self.env)
         wait_for("the node to listen", lambda: self.echo("MODALITY") == 0 or self.process.poll() is not None, 30)
         assert self.process.poll() is None, self.log()
 
@@ -175,8 +176,8 @@ def report_content(path):
     return items, xml
 
 
-def screen_json(path):
-    out = subprocess.run([str(SCREEN), "--json", str(path)], capture_output=True, text=True, env=ENV)
+def screen_json(path, env=None):
+    out = subprocess.run([str(SCREEN), "--json", str(path)], capture_output=True, text=True, env=env or ENV)
     return json.loads(out.stdout.splitlines()[0])
 
 
@@ -243,6 +244,29 @@ class NodeTest(unittest.TestCase):
             else:
                 self.assertNotIn("Pneumonia probability", items)
             self.assertRegex(items["Disease model"], r"^\S+ sha256:[0-9a-f]{12}$")
+
+    def test_a_clinics_operating_point_makes_the_verdict_and_is_named(self):
+        config = Path(tempfile.mkdtemp(dir=self.root))
+        (config / "orvix").mkdir()
+        models = {kind: json.loads((FIXTURES / "models" / (name + ".mlmodelc") / "metadata.json").read_text())
+                  for kind, name in (("disease", "SickClassifier1"), ("gate", "XRayClassifier1"))}
+        point = {"format": "orvix-operating-point", "formatVersion": 1, "threshold": 0.3, "targetSensitivity": 0.95,
+                 "films": {"NORMAL": 60, "PNEUMONIA": 60}, "auc": [0.9, 0.85, 0.95], "sensitivity": [0.95, 0.9, 0.98],
+                 "specificity": [0.7, 0.6, 0.8], "date": "2026-12-01",
+                 "models": {k: {"name": m["name"], "sha256": m["sha256"]} for k, m in models.items()}}
+        (config / "orvix" / "operating-point.json").write_text(json.dumps(point))
+        env = dict(ENV, XDG_CONFIG_HOME=str(config))
+        node = self.node(env=env)
+        f = self.films[0]
+        self.assertEqual(node.send(f).returncode, 0)
+        wait_for("the film's result", lambda: len(node.rows()) == 1)
+        self.assertEqual(node.stop(), 0)
+        expected, row = screen_json(f["path"], env), node.rows()[0]
+        self.assertIn("local threshold 30.0", row["operatingPoint"])
+        self.assertEqual((row["result"], row["operatingPoint"]), (expected["result"], expected["operatingPoint"]))
+        items, _ = report_content(node.spool / "outbox" / (f["sop"] + ".sr.dcm"))
+        self.assertEqual((items["Verdict"], float(items["Threshold"])), (expected["result"], 0.3))
+        self.assertEqual(items["Operating point"], row["operatingPoint"])
 
     def test_a_calling_ae_title_not_allowed_is_refused(self):
         node = self.node("--allow", "MODALITY", "--allow", "OTHER")
