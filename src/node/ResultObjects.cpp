@@ -100,10 +100,17 @@ Status failed(const std::filesystem::path& target, const OFCondition& cond) {
 
 }  // namespace
 
+Image captureBase(const Image& picture) {
+    const int longer = std::max(picture.pixelWidth(), picture.pixelHeight());
+    if (longer <= kCaptureSide) return picture;
+    const double f = static_cast<double>(kCaptureSide) / longer;
+    cv::Mat smaller;
+    cv::resize(picture.pixels(), smaller, cv::Size(), f, f, cv::INTER_AREA);
+    return Image(smaller);
+}
+
 cv::Mat capturePicture(const cv::Mat& pictureWithHeatmap, const Screening& screening) {
-    cv::Mat picture;
-    if (pictureWithHeatmap.channels() == 1) cv::cvtColor(pictureWithHeatmap, picture, cv::COLOR_GRAY2BGR);
-    else picture = pictureWithHeatmap.clone();
+    cv::Mat picture = pictureWithHeatmap;
     const int longer = std::max(picture.cols, picture.rows);
     if (longer > kCaptureSide) {
         const double f = static_cast<double>(kCaptureSide) / longer;
@@ -132,7 +139,9 @@ cv::Mat capturePicture(const cv::Mat& pictureWithHeatmap, const Screening& scree
     const int lineHeight = cv::getTextSize("Ag", face, scale, thickness, &baseline).height + baseline;
     const int band = 3 * lineHeight;
     cv::Mat out(picture.rows + band, width, CV_8UC3, cv::Scalar(32, 32, 32));
-    picture.copyTo(out(cv::Rect(0, band, width, picture.rows)));
+    cv::Mat below = out(cv::Rect(0, band, width, picture.rows));
+    if (picture.channels() == 1) cv::cvtColor(picture, below, cv::COLOR_GRAY2BGR);
+    else picture.copyTo(below);
     cv::Scalar colour(255, 255, 255);
     if (screening.verdict == "POSITIVE") colour = cv::Scalar(80, 80, 255);
     else if (screening.verdict == "NEGATIVE") colour = cv::Scalar(120, 220, 120);

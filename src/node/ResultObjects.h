@@ -25,6 +25,7 @@
 
 #include <opencv2/core/mat.hpp>
 
+#include "orvix/Image.h"
 #include "orvix/Result.h"
 
 class DcmDataset;
@@ -48,8 +49,12 @@ struct Screening {
 // The film's picture with the heatmap (when the map is not empty) and, above it, a band with the
 // verdict, the probability and "Not for diagnostic use". BGR, 8 bits; at most kCaptureSide
 // pixels on its longer side. Precondition: picture is not empty.
-inline constexpr int kCaptureSide = 1536;
+inline constexpr int kCaptureSide = 1024;
 cv::Mat capturePicture(const cv::Mat& pictureWithHeatmap, const Screening& screening);
+
+// The picture made no larger than the capture shows it (at most kCaptureSide on its longer side), so that the
+// heatmap is composed over the pixels that are kept rather than over a large film's.
+Image captureBase(const Image& picture);
 
 // Writes the SR answering film (a data set as received) to target. Fails naming target.
 Status writeReportObject(DcmDataset& film, const Screening& screening, const std::filesystem::path& target);

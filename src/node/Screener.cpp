@@ -83,7 +83,7 @@ void Screener::screen(DiagnosisState& state, const std::string& uid) {
         DcmFileFormat file;
         // A film that DCMTK cannot read again is still screened (and refused there, with the
         // core's reason); its results then carry no patient or study.
-        file.loadFile(film.c_str());
+        file.loadFile(film.c_str(), EXS_Unknown, EGL_noChange, 4096);  // the pixels stay on disk
         DcmDataset& dataset = *file.getDataset();
         std::string calling = text(*file.getMetaInfo(), DCM_SourceApplicationEntityTitle);
 
@@ -114,7 +114,7 @@ void Screener::screen(DiagnosisState& state, const std::string& uid) {
 
         Status written = writeReportObject(dataset, screening, spool_.staged(uid + ".sr.dcm"));
         if (written && analysed) {
-            const Image& picture = state.img.get();
+            const Image picture = captureBase(state.img.get());
             const bool heatmap = row.isChestXRay && !state.activationMap.get().empty();
             const cv::Mat shown = heatmap ? heatmapPicture(picture, state.activationMap.get()) : picture.pixels();
             written = writeCaptureObject(dataset, capturePicture(shown, screening), spool_.staged(uid + ".sc.dcm"));

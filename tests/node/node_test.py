@@ -45,14 +45,16 @@ def wait_for(what, condition, seconds=60):
     raise AssertionError("gave up waiting: " + what)
 
 
-def film(path, picture, modality="CR", patient="DOE^JANE", study=None, damaged=False):
-    """A film from a fixture picture, written by pydicom (not by the node's own code): uncompressed 8-bit grey."""
+def film(path, picture, modality="CR", patient="DOE^JANE", study=None, damaged=False, side=512):
+    """A film from a fixture picture, written by pydicom (not by the node's own code): uncompressed 8-bit grey,
+    side x side pixels (the picture's own size for None)."""
     import numpy as np
     from PIL import Image
     from pydicom.dataset import Dataset, FileMetaDataset
     from pydicom.uid import ExplicitVRLittleEndian, generate_uid
 
-    pixels = np.asarray(Image.open(picture).convert("L").resize((512, 512)))
+    grey = Image.open(picture).convert("L")
+    pixels = np.asarray(grey.resize((side, side)) if side else grey)
     classes = {"CR": "1.2.840.10008.5.1.4.1.1.1", "DX": "1.2.840.10008.5.1.4.1.1.1.1"}
     meta = FileMetaDataset()
     meta.MediaStorageSOPClassUID = classes[modality]

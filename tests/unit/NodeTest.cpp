@@ -157,8 +157,8 @@ TEST(ResultObjects, TheCaptureKeepsThePictureUnderABandAndFitsTheLongerSide) {
     const std::vector<std::pair<cv::Size, cv::Size>> cases{
         // picture, the picture's part of the capture
         {{512, 512}, {512, 512}},
-        {{3000, 2000}, {kCaptureSide, 1024}},
-        {{200, 4000}, {77, kCaptureSide}},
+        {{3000, 2000}, {kCaptureSide, 683}},
+        {{200, 4000}, {51, kCaptureSide}},
     };
     Screening screening;
     screening.verdict = "POSITIVE";
