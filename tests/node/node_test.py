@@ -21,7 +21,7 @@ import xml.etree.ElementTree as ET
 from pathlib import Path
 
 NODE, SCREEN, FIXTURES = (Path(a) for a in sys.argv[1:4]) if len(sys.argv) >= 4 else (None, None, None)
-TOOLS = {"storescu": "dcmtk", "echoscu": "dcmtk", "dsr2xml": "dcmtk", "Orthanc": "orthanc"}
+TOOLS = {"storescu": "dcmtk", "echoscu": "dcmtk", "dsr2xml": "dcmtk", "img2dcm": "dcmtk", "Orthanc": "orthanc"}
 ENV = dict(os.environ, ORVIX_MODEL_DIR=str(FIXTURES / "models") if FIXTURES else "", XDG_CONFIG_HOME="/nonexistent")
 
 
@@ -76,6 +76,16 @@ def film(path, picture, modality="CR", patient="DOE^JANE", study=None, damaged=F
     data = pixels.tobytes()
     ds.PixelData = data[: len(data) // 2] if damaged else data  # cut short: the core refuses it
     ds.save_as(path, write_like_original=False)
+    return {"path": Path(path), "sop": ds.SOPInstanceUID, "study": ds.StudyInstanceUID, "patient": patient}
+
+
+def jpeg_capture(path, picture, patient):
+    """A Secondary Capture holding a JPEG baseline codestream as it is (DCMTK's img2dcm)."""
+    subprocess.run([tool("img2dcm"), str(picture), str(path), "-k", "PatientName=" + patient, "-k", "PatientID=P1",
+                    "-k", "PatientBirthDate=19800101", "-k", "AccessionNumber=ACC1"], check=True, capture_output=True)
+    import pydicom
+    ds = pydicom.dcmread(path, stop_before_pixels=True)
+    assert ds.file_meta.TransferSyntaxUID == "1.2.840.10008.1.2.4.50"
     return {"path": Path(path), "sop": ds.SOPInstanceUID, "study": ds.StudyInstanceUID, "patient": patient}
 
 
@@ -138,7 +148,8 @@ class Node:
                               capture_output=True).returncode
 
     def send(self, *films, calling="MODALITY"):
-        return subprocess.run([tool("storescu"), "-aet", calling, "-aec", "ORVIX", "127.0.0.1", str(self.port),
+        # -xy: also propose JPEG baseline, as a modality sending such films does.
+        return subprocess.run([tool("storescu"), "-xy", "-aet", calling, "-aec", "ORVIX", "127.0.0.1", str(self.port),
                                *[str(f["path"]) for f in films]], capture_output=True, text=True)
 
     def rows(self):
@@ -191,7 +202,8 @@ class NodeTest(unittest.TestCase):
         pictures = FIXTURES / "pictures"
         cls.films = [film(Path(cls.root) / "normal.dcm", pictures / "chest-normal-2mp.jpeg", "CR", "DOE^JANE"),
                      film(Path(cls.root) / "pneumonia.dcm", pictures / "chest-pneumonia-bacteria.jpeg", "DX", "ROE^RICHARD"),
-                     film(Path(cls.root) / "hand.dcm", pictures / "other-xray-hand.jpg", "CR", "POE^EDGAR")]
+                     film(Path(cls.root) / "hand.dcm", pictures / "other-xray-hand.jpg", "CR", "POE^EDGAR"),
+                     jpeg_capture(Path(cls.root) / "virus.dcm", pictures / "chest-pneumonia-virus.jpeg", "SC^JPEG")]
 
     @classmethod
     def tearDownClass(cls):
@@ -209,11 +221,14 @@ class NodeTest(unittest.TestCase):
                          "--reports", str(reports), "--jobs", "2")
         sent = node.send(*self.films)
         self.assertEqual(sent.returncode, 0, sent.stderr)
-        wait_for("six results delivered", lambda: len(node.names("sent")) == 6)
+        wait_for("eight results delivered", lambda: len(node.names("sent")) == 8)
         self.assertEqual(node.stop(), 0, node.log())
 
         rows = {row["sopInstanceUid"]: row for row in node.rows()}
-        self.assertEqual(len(node.rows()), 3)
+        self.assertEqual(len(node.rows()), 4)
+        import pydicom
+        kept = pydicom.dcmread(node.spool / "done" / (self.films[3]["sop"] + ".dcm"), stop_before_pixels=True)
+        self.assertEqual(kept.file_meta.TransferSyntaxUID, "1.2.840.10008.1.2.4.50", "kept as it was sent")
         for f in self.films:
             expected = screen_json(f["path"])
             row = rows[f["sop"]]
