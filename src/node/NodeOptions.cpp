@@ -70,9 +70,10 @@ std::optional<std::string> applySettings(const Settings& settings, NodeOptions& 
             if (!isAeTitle(value)) return "--allow needs an AE title (1 to 16 characters), not '" + value + "'";
             options.allow.push_back(value);
         } else if (name == "bind") {
-            unsigned char address[16];
-            if (::inet_pton(AF_INET, value.c_str(), address) != 1 && ::inet_pton(AF_INET6, value.c_str(), address) != 1)
-                return "--bind needs a numeric IPv4 or IPv6 address, not '" + value + "'";
+            // DCMTK 3.6.7 accepts IPv4 connections only.
+            unsigned char address[4];
+            if (::inet_pton(AF_INET, value.c_str(), address) != 1)
+                return "--bind needs a numeric IPv4 address, not '" + value + "'";
             options.bind = value;
         } else if (name == "send-to") {
             auto peer = parsePeer(value);
@@ -165,7 +166,7 @@ std::string usageText() {
            "  --port PORT            the port to listen on\n"
            "  --spool DIR            where received films, results and outgoing objects are kept\n"
            "  --allow AET            a calling AE title that may send (repeatable); any when none is given\n"
-           "  --bind ADDR            listen on this address only (all interfaces by default)\n"
+           "  --bind ADDR            listen on this IPv4 address only (all interfaces by default)\n"
            "  --send-to AET@HOST:PORT  send the results there by C-STORE\n"
            "  --reports DIR          also write each film's plain-text report into DIR\n"
            "  --jobs N               screen N films at once (1 by default)\n"

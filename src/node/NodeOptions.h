@@ -37,7 +37,7 @@ struct NodeOptions {
     std::optional<std::uint16_t> port;
     std::filesystem::path spool;
     std::vector<std::string> allow;  // calling AE titles allowed to associate; any when empty
-    std::string bind;                // the address to listen on; all interfaces when empty
+    std::string bind;                // the IPv4 address to listen on; all interfaces when empty
     std::optional<Peer> sendTo;
     std::optional<std::filesystem::path> reportsDir;
     unsigned jobs = 1;  // films screened at once

@@ -5,6 +5,7 @@
 #include <dcmtk/dcmdata/dcmetinf.h>
 
 #include "Log.h"
+#include "PathText.h"
 #include "ResultObjects.h"
 #include "ResultRow.h"
 #include "orvix/Heatmap.h"
@@ -129,6 +130,7 @@ void Screener::screen(DiagnosisState& state, const std::string& uid) {
             return;
         }
         nlohmann::json line = cli::jsonRow(row);
+        line["path"] = cli::pathText(spool_.done(uid).native());  // where the film is kept from now on
         line["sopInstanceUid"] = uid;
         line["studyInstanceUid"] = text(dataset, DCM_StudyInstanceUID);
         line["callingAet"] = calling;

@@ -151,6 +151,7 @@ struct StorageServer::Impl {
         auto* key = reinterpret_cast<PRIVATE_NETWORKKEY*>(network->network);
         const int old = key->networkSpecific.TCP.listenSocket;
         addrinfo hints{};
+        hints.ai_family = AF_INET;
         hints.ai_socktype = SOCK_STREAM;
         hints.ai_flags = AI_NUMERICHOST | AI_PASSIVE;
         addrinfo* found = nullptr;
@@ -158,15 +159,19 @@ struct StorageServer::Impl {
         if (const int err = ::getaddrinfo(settings.bind.c_str(), port.c_str(), &hints, &found); err != 0)
             return Error{"--bind " + settings.bind + ": not a numeric address (" + ::gai_strerror(err) + ")"};
         const int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            const int err = errno;
+            ::freeaddrinfo(found);
+            return Error{"cannot listen on " + settings.bind + " port " + port + ": " + std::strerror(err)};
+        }
         const int on = 1;
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        ::close(old);
+        ::close(old);  // first, or the address would be taken by the socket on every interface
         int err = 0;
-        if (fd < 0 || ::bind(fd, found->ai_addr, found->ai_addrlen) != 0 || ::listen(fd, 64) != 0 ||
-            ::dup2(fd, old) < 0)
+        if (::bind(fd, found->ai_addr, found->ai_addrlen) != 0 || ::listen(fd, 64) != 0 || ::dup2(fd, old) < 0)
             err = errno;
         ::freeaddrinfo(found);
-        if (fd >= 0) ::close(fd);
+        ::close(fd);
         if (err != 0) return Error{"cannot listen on " + settings.bind + " port " + port + ": " + std::strerror(err)};
         return Done{};
     }

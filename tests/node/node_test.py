@@ -233,6 +233,7 @@ class NodeTest(unittest.TestCase):
             expected = screen_json(f["path"])
             row = rows[f["sop"]]
             self.assertEqual((row["studyInstanceUid"], row["callingAet"]), (f["study"], "MODALITY"))
+            self.assertEqual(Path(row["path"]), node.spool / "done" / (f["sop"] + ".dcm"))
             for key in ("status", "gate", "disease", "result", "isChestXRay", "accuracy", "borderline"):
                 self.assertEqual(row[key], expected[key], key)
             self.assertTrue((reports / ("output_%s.dcm.txt" % f["sop"])).is_file())
