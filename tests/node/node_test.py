@@ -286,6 +286,22 @@ class NodeTest(unittest.TestCase):
         self.assertEqual((items["Verdict"], float(items["Threshold"])), (expected["result"], 0.3))
         self.assertEqual(items["Operating point"], row["operatingPoint"])
 
+    def test_check_validates_the_settings_and_exits(self):
+        spool = Path(tempfile.mkdtemp(dir=self.root))
+        good = Path(self.root) / "node.conf"
+        good.write_text("aet = ORVIX\nport = 11112\nspool = %s\nallow = CR1\nsend-to = PACS@127.0.0.1:104\n" % spool)
+        cases = [  # arguments, exit status, what the output says
+            (["--config", str(good), "--check"], 0, "configuration valid: ORVIX on all interfaces port 11112"),
+            (["--config", str(good), "--check", "--port", "0"], 2, "--port needs a number from 1 to 65535"),
+            (["--config", os.devnull, "--check", "--aet", "A", "--port", "5"], 2, "no spool folder"),
+            (["--config", str(good), "--check", "--spool", "/proc/orvix"], 2, "/proc/orvix"),
+        ]
+        for args, status, text in cases:
+            run = subprocess.run([str(NODE), *args], capture_output=True, text=True, env=ENV, timeout=60)
+            self.assertEqual(run.returncode, status, args)
+            self.assertIn(text, run.stdout + run.stderr, args)
+        self.assertEqual(sorted(p.name for p in spool.iterdir()), ["done", "outbox", "sent"])
+
     def test_a_calling_ae_title_not_allowed_is_refused(self):
         node = self.node("--allow", "MODALITY", "--allow", "OTHER")
         self.assertEqual(node.echo("MODALITY"), 0)
@@ -334,6 +350,26 @@ class NodeTest(unittest.TestCase):
         self.assertIn("screened before, not kept", node.log())
         for f in films:
             self.assertEqual(len(self.orthanc.study_instances(f["study"])), 2, f["patient"])
+
+    def test_sigterm_finishes_the_film_in_hand_and_a_restart_screens_the_rest(self):
+        spool = Path(tempfile.mkdtemp(dir=self.root))
+        films = [film(spool / ("x%d" % i), FIXTURES / "pictures" / "chest-normal-2mp.jpeg", side=None)
+                 for i in range(10)]
+        for f in films:  # received before a stop
+            f["path"].rename(spool / (f["sop"] + ".dcm"))
+        node = self.node(spool=spool)
+        wait_for("a first film screened", lambda: node.rows())
+        self.assertEqual(node.stop(), 0)
+        screened = {r["sopInstanceUid"] for r in node.rows()}
+        self.assertIn("stopping (SIGTERM)", node.log())
+        self.assertEqual(set(node.names("done")), {uid + ".dcm" for uid in screened}, "every film screened moved on")
+        self.assertEqual({p.stem for p in spool.glob("*.dcm")}, {f["sop"] for f in films} - screened, "the rest waits")
+        self.assertEqual(sorted(p.name[1:] for p in (spool / "outbox").iterdir() if p.name.startswith(".")), [],
+                         "nothing staged is left")
+        node.start()
+        wait_for("the rest screened", lambda: len(node.rows()) == 10)
+        self.assertEqual(node.stop(), 0)
+        self.assertEqual(sorted(r["sopInstanceUid"] for r in node.rows()), sorted(f["sop"] for f in films))
 
     def test_results_wait_in_the_outbox_while_the_destination_is_down(self):
         port = free_port()
