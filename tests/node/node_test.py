@@ -101,7 +101,11 @@ class Orthanc:
         self.log = open(self.dir / "orthanc.log", "w")
         self.process = subprocess.Popen([tool("Orthanc"), str(self.dir / "orthanc.json")], stdout=self.log,
                                         stderr=subprocess.STDOUT)
-        wait_for("Orthanc to answer", self.up, 30)
+        try:
+            wait_for("Orthanc to answer", self.up, 30)
+        except AssertionError:
+            self.stop()
+            raise
 
     def up(self):
         try:
@@ -198,12 +202,12 @@ class NodeTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.root = tempfile.mkdtemp(prefix="orvix-node-test-")
-        cls.orthanc = Orthanc(cls.root)
         pictures = FIXTURES / "pictures"
         cls.films = [film(Path(cls.root) / "normal.dcm", pictures / "chest-normal-2mp.jpeg", "CR", "DOE^JANE"),
                      film(Path(cls.root) / "pneumonia.dcm", pictures / "chest-pneumonia-bacteria.jpeg", "DX", "ROE^RICHARD"),
                      film(Path(cls.root) / "hand.dcm", pictures / "other-xray-hand.jpg", "CR", "POE^EDGAR"),
                      jpeg_capture(Path(cls.root) / "virus.dcm", pictures / "chest-pneumonia-virus.jpeg", "SC^JPEG")]
+        cls.orthanc = Orthanc(cls.root)  # last: nothing after it may fail before tearDownClass stops it
 
     @classmethod
     def tearDownClass(cls):
