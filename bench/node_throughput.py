@@ -43,8 +43,9 @@ films_dir.mkdir()
 films = [t.film(films_dir / ("%03d.dcm" % i), t.FIXTURES / "pictures" / "chest-normal-2mp.jpeg",
                 patient="BENCH^%d" % i, side=None) for i in range(count)]
 orthanc = t.Orthanc(root)
-node = t.Node(root, "--send-to", "ORTHANC@127.0.0.1:%d" % orthanc.dicom, "--jobs", str(jobs))
+node = None
 try:
+    node = t.Node(root, "--send-to", "ORTHANC@127.0.0.1:%d" % orthanc.dicom, "--jobs", str(jobs))
     seen, memory = {}, {}
     done = threading.Event()
 
@@ -109,6 +110,7 @@ try:
     print("orvix-screen --jobs %d on the same files: %.1f s = %.2f films/s; peak %.0f MiB"
           % (jobs, elapsed, count / elapsed, screen_peak / 1024))
 finally:
-    node.stop()
+    if node:
+        node.stop()
     orthanc.stop()
     subprocess.run(["rm", "-rf", root])
