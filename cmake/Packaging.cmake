@@ -6,7 +6,7 @@
 # Gzipped manual pages and changelog (-n: no name or time stamp, so that the same source gives the same bytes).
 find_program(ORVIX_GZIP gzip REQUIRED)
 set(ORVIX_PACKAGING_BUILD ${CMAKE_BINARY_DIR}/packaging)
-set(ORVIX_MAN_PAGES orvix-screen.1)
+set(ORVIX_MAN_PAGES orvix-screen.1 orvix-node.1)
 if(ORVIX_BUILD_APP)
   list(APPEND ORVIX_MAN_PAGES orvix.1)
 endif()
@@ -32,6 +32,10 @@ foreach(page IN LISTS ORVIX_MAN_PAGES)
 endforeach()
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright ${ORVIX_PACKAGING_BUILD}/changelog.gz
     DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# orvix-node's service, installed but not enabled (in /usr/lib/systemd/system for the package), and an example of its
+# settings for /etc/orvix/node.conf.
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/orvix-node.service DESTINATION lib/systemd/system)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/node.conf.example DESTINATION ${CMAKE_INSTALL_DOCDIR})
 if(ORVIX_BUILD_APP)
   install(FILES ${CMAKE_SOURCE_DIR}/src/app/io.github.orvix.Orvix.metainfo.xml
       DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)

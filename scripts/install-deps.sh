@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Orvix needs to build, test and retrain (uses sudo when not root).
+# Installs the Debian 12 packages Orvix needs to build, test and retrain (uses sudo when not root); dcmtk and orthanc
+# are the peers of orvix-node's tests.
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,7 @@ packages=(
   python3 python3-numpy python3-torch python3-torchvision python3-opencv python3-onnx python3-matplotlib python3-pil python3-pydicom
   clang clang-format libclang-rt-14-dev strace time libjpeg-turbo-progs poppler-utils
   dpkg-dev groff man-db lintian desktop-file-utils appstream
+  dcmtk orthanc
 )
 
 missing=()
@@ -23,3 +25,9 @@ sudo=""
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -q
 $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+
+# Orthanc is here only as the PACS that orvix-node's tests start on their own ports; Debian's package enables and
+# starts a service of its own, which would listen on 4242 and 8042 for good.
+if [[ " ${missing[*]} " == *" orthanc "* ]] && command -v systemctl >/dev/null && [ -d /run/systemd/system ]; then
+  $sudo systemctl disable --now orthanc || true
+fi

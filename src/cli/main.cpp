@@ -21,6 +21,7 @@
 
 #include "BatchOptions.h"
 #include "PathText.h"
+#include "ResultRow.h"
 #include "ResumeFile.h"
 #include "Validate.h"
 #include "orvix/Console.h"
@@ -38,22 +39,16 @@
 namespace {
 
 using namespace orvix;
+using cli::Analysis;
+using cli::jsonRow;
+using cli::jsonText;
 using cli::OutputFormat;
 using cli::PathEscape;
 using cli::pathText;
+using cli::Row;
+using cli::statusName;
 
 constexpr std::size_t kProgressFrom = 20;  // files; fewer finish before a bar would help
-
-const char* statusName(ImportStatus status) {
-    switch (status) {
-        case ImportStatus::Analysed: return "ok";
-        case ImportStatus::Unreadable: return "unreadable";
-        case ImportStatus::Undecodable: return "undecodable";
-        case ImportStatus::Unclassified: return "unclassified";
-        case ImportStatus::ImporterFailed: break;
-    }
-    return "unreadable";
-}
 
 std::string csvField(const std::string& s) {
     if (s.find_first_of(",\"\n\r") == std::string::npos) return s;
@@ -86,12 +81,6 @@ private:
     std::ostringstream text_;
 };
 
-// The paths are pathText, UTF-8 whatever the file names; a message that quotes a file name
-// may still hold other bytes, which become U+FFFD rather than failing the line.
-std::string jsonText(const nlohmann::json& j) {
-    return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
 // Results go straight to standard output, each write checked: a full disk or a closed pipe
 // must not leave rows cut short behind an exit status of 0. Names the fault on standard error.
 bool writeOut(std::string_view text) {
@@ -107,44 +96,6 @@ bool writeOut(std::string_view text) {
         done += static_cast<std::size_t>(n);
     }
     return true;
-}
-
-struct Row {
-    std::filesystem::path path;
-    std::optional<cli::FileStamp> stamp;  // of the picture's file before it was read
-    std::string fileName;
-    ImportResult result;
-    std::string verdict;  // NEGATIVE / POSITIVE / NOT A CHEST X-RAY
-    bool isChestXRay = false;
-    double accuracy = 0.0;
-    // Whether the disease model's probability lies in its borderline band (the operating point's, when one
-    // made the verdict); set for an analysed chest X-ray only.
-    std::optional<bool> borderline;
-    std::string operatingPoint;  // what made the verdict, when a clinic's operating point did
-};
-
-nlohmann::json jsonRow(const Row& row) {
-    const bool ok = row.result.status == ImportStatus::Analysed;
-    nlohmann::json j;
-    j["path"] = pathText(row.path.native());
-    j["fileName"] = pathText(row.fileName);
-    j["status"] = statusName(row.result.status);
-    if (!ok) j["error"] = row.result.message;
-    auto stage = [](const std::optional<StageResult>& s) {
-        nlohmann::json out = nlohmann::json::object();
-        if (!s) return nlohmann::json(nullptr);
-        out["label"] = s->classLabel;
-        out["probabilities"] = s->classLabelProbs;
-        return out;
-    };
-    j["gate"] = stage(row.result.gate);
-    j["disease"] = stage(row.result.disease);
-    j["result"] = ok ? nlohmann::json(row.verdict) : nlohmann::json(nullptr);
-    j["isChestXRay"] = ok ? nlohmann::json(row.isChestXRay) : nlohmann::json(nullptr);
-    j["accuracy"] = ok ? nlohmann::json(row.accuracy) : nlohmann::json(nullptr);
-    j["borderline"] = row.borderline ? nlohmann::json(*row.borderline) : nlohmann::json(nullptr);
-    if (!row.operatingPoint.empty()) j["operatingPoint"] = row.operatingPoint;
-    return j;
 }
 
 // The row's line in the format, with its line feed; "" when the format shows none.
@@ -253,51 +204,6 @@ struct Job {
     FoundPicture picture() const { return {path, folder}; }
 };
 
-// One picture's analysis, ready to be written out.
-struct Analysis {
-    Row row;
-    std::string fileName;                   // as the report names it
-    std::string report;                     // the composed report
-    std::optional<std::string> heatmapPng;  // an analysed chest X-ray's, when asked for and its model gives one
-    bool heatmapFailed = false;
-};
-
-// The window's import run on one picture, with the state's own models.
-// With a clinic's operating point, the verdict (and the report) are its threshold's.
-Analysis analyse(const FoundPicture& picture, DiagnosisState& state, bool withHeatmap, const OperatingPoint* point) {
-    Analysis a;
-    Row& row = a.row;
-    row.path = picture.path;
-    row.stamp = cli::fileStamp(row.path);
-    row.result = importImage(ImporterOutcome::success(row.path), state, Preparation::Shared);
-    if (row.result.status != ImportStatus::Analysed) {
-        row.fileName = row.path.filename().string();
-        return a;
-    }
-    if (point && isChestXRay(state.classificationLabel2.get())) {
-        applyOperatingPoint(state, *point);
-        if (row.result.disease) row.result.disease->classLabel = state.classificationLabel.get();
-        row.operatingPoint = point->description();
-    }
-    row.fileName = a.fileName = state.fileName.get();
-    row.verdict = testResult(state.classificationLabel2, state.classificationLabel);
-    row.isChestXRay = isChestXRay(state.classificationLabel2.get());
-    row.accuracy = state.accuracy;
-    if (row.isChestXRay && row.result.disease) {
-        const ModelMetadata& disease = state.model->model.metadata();
-        row.borderline =
-            diseaseAnswer(point ? withOperatingPoint(disease, *point) : disease, state.diseaseProbability).borderline;
-    }
-    a.report = state.fullText.get();
-    if (withHeatmap && row.isChestXRay && !state.activationMap.get().empty()) {
-        std::vector<std::uint8_t> png;
-        if (cv::imencode(".png", heatmapPicture(state.img.get(), state.activationMap.get()), png))
-            a.heatmapPng.emplace(png.begin(), png.end());
-        else a.heatmapFailed = true;
-    }
-    return a;
-}
-
 // Analyses the pictures on one thread per state (each state has its own models: a network is
 // not shared between threads) and hands the analyses back in input order. At most `depth`
 // pictures are being analysed or waiting to be handed back, however many there are.
@@ -341,7 +247,7 @@ private:
                 if (stopping_ || claimed_ >= files_.size()) return;
                 i = claimed_++;
             }
-            Analysis a = analyse(files_[i].picture(), state, heatmaps_, point_);
+            Analysis a = cli::analysePicture(files_[i].picture(), state, heatmaps_, point_);
             {
                 const std::lock_guard lock(mutex_);
                 slots_[i % slots_.size()] = std::move(a);
