@@ -28,6 +28,10 @@ $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 
 # Orthanc is here only as the PACS that orvix-node's tests start on their own ports; Debian's package enables and
 # starts a service of its own, which would listen on 4242 and 8042 for good.
-if [[ " ${missing[*]} " == *" orthanc "* ]] && command -v systemctl >/dev/null && [ -d /run/systemd/system ]; then
-  $sudo systemctl disable --now orthanc || true
+if [[ " ${missing[*]} " == *" orthanc "* ]]; then
+  if command -v systemctl >/dev/null && [ -d /run/systemd/system ]; then
+    $sudo systemctl disable --now orthanc || true
+  elif [ -x /etc/init.d/orthanc ]; then  # without systemd the package's init script may have started it
+    $sudo /etc/init.d/orthanc stop >/dev/null 2>&1 || true
+  fi
 fi
