@@ -245,6 +245,26 @@ private:
     std::map<std::filesystem::path, std::filesystem::path> written_;  // output -> its picture
 };
 
+// Writes an analysed picture's report under dir, in the folder the picture was found in. The
+// core's save decides the name as it does for the window, without asking: a report of another
+// picture (or of one unknown) under the same name is kept, and this one gets the first free
+// " (n)" name; this picture's own report, from an earlier run, is replaced. Returns the path
+// written (made absolute, as the resume file records it), or nothing once the fault is named on
+// standard error.
+std::optional<std::filesystem::path> writeReport(const std::filesystem::path& dir, const FoundPicture& picture,
+                                                 const std::string& fileName, const std::string& report,
+                                                 const PictureOrigin& origin) {
+    auto saved = saveReport(dir / picture.folder, fileName, report, origin,
+                            [](const ReportClash&) { return ClashChoice::KeepBoth; });
+    if (!saved || !saved->has_value()) {
+        Tell() << "orvix-screen: " << (saved ? "report not written" : saved.error().message) << '\n';
+        return std::nullopt;
+    }
+    std::error_code ec;
+    auto absolute = std::filesystem::absolute(**saved, ec);
+    return (ec ? **saved : absolute).lexically_normal();
+}
+
 // A picture to analyse, kept as text: the list of an archive's pictures is what grows with it,
 // and a std::filesystem::path keeps each of its components besides.
 struct Job {
@@ -256,6 +276,7 @@ struct Job {
 // One picture's analysis, ready to be written out.
 struct Analysis {
     Row row;
+    PictureOrigin origin;                   // the picture a report is written for
     std::string fileName;                   // as the report names it
     std::string report;                     // the composed report
     std::optional<std::string> heatmapPng;  // an analysed chest X-ray's, when asked for and its model gives one
@@ -274,6 +295,7 @@ Analysis analyse(const FoundPicture& picture, DiagnosisState& state, bool withHe
         row.fileName = row.path.filename().string();
         return a;
     }
+    a.origin = state.origin.get();
     if (point && isChestXRay(state.classificationLabel2.get())) {
         applyOperatingPoint(state, *point);
         if (row.result.disease) row.result.disease->classLabel = state.classificationLabel.get();
@@ -483,15 +505,14 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    std::optional<OutputFolder> reports, heatmaps;
-    if (options.reportsDir) reports.emplace(*options.reportsDir, "report");
+    std::optional<OutputFolder> heatmaps;
     if (options.heatmapsDir) heatmaps.emplace(*options.heatmapsDir, "heatmap");
 
-    // The names that the earlier runs' pictures own, so that none of theirs is replaced.
-    if (resume)
+    // The names that the earlier runs' pictures own, so that none of theirs is replaced (a
+    // report's own record says whose it is).
+    if (resume && heatmaps)
         for (const auto& output : resume->outputs())
-            for (auto* folder : {&reports, &heatmaps})
-                if (*folder && output.kind == (*folder)->what()) (*folder)->taken(output.file, output.picture);
+            if (output.kind == heatmaps->what()) heatmaps->taken(output.file, output.picture);
 
     std::vector<std::filesystem::path> outputFolders;
     for (const auto& dir : {options.reportsDir, options.heatmapsDir})
@@ -528,8 +549,9 @@ int main(int argc, char** argv) {
         bool complete = true;
         std::optional<std::filesystem::path> report, heatmap;
         if (row.result.status == ImportStatus::Analysed) {
-            if (reports) {
-                report = reports->write(files[i].picture(), reportFileName(analysis.fileName), analysis.report);
+            if (options.reportsDir) {
+                report = writeReport(*options.reportsDir, files[i].picture(), analysis.fileName, analysis.report,
+                                     analysis.origin);
                 complete = complete && report;
             }
             if (analysis.heatmapFailed) {

@@ -448,6 +448,74 @@ private slots:
         QCOMPARE(asked, 4);
     }
 
+    // PACS exports name every file alike: a save never replaces another picture's report unasked.
+    void aReportOfAnotherPictureOfTheSameNameIsReplacedOnlyWhenTheUserSays() {
+        MainWindow window(test::fixtureState());
+        window.show();
+        ContentView* view = window.contentView();
+        const auto& folder = home_->path();
+        for (const auto& [sub, source] : {std::pair{"A", kPicture}, {"B", kSecondPicture}}) {
+            std::filesystem::create_directories(folder / sub);
+            std::filesystem::copy_file(source, folder / sub / "IM0001.jpeg");
+        }
+        std::filesystem::create_directories(folder / "C");
+        test::writePicture(folder / "C" / "IM0001.jpeg", test::solid(64, 64, {20, 20, 20}));
+        std::vector<ReportClash> asked;
+        ClashChoice choice = ClashChoice::Cancel;
+        view->controls()->setClashQuestion([&](const ReportClash& clash) {
+            asked.push_back(clash);
+            return choice;
+        });
+        const auto docs = folder / "Documents";
+        QPlainTextEdit* editor = view->controls()->editor()->editor();
+        const auto editAndSave = [&](const QString& text) {
+            editor->moveCursor(QTextCursor::End);
+            QTest::keyClicks(editor, text);
+            view->save();
+        };
+
+        QVERIFY(view->importFile(folder / "A" / "IM0001.jpeg").has_value());
+        editAndSave("A1");
+        editAndSave("A2");  // the same picture again: replaced without a question
+        QVERIFY(asked.empty());
+        QVERIFY(test::readBytes(docs / "output_IM0001.jpeg.txt").ends_with("A1A2"));
+
+        QVERIFY(view->importFile(folder / "B" / "IM0001.jpeg").has_value());
+        editAndSave("B1");  // Cancel: nothing written, the edits kept
+        QCOMPARE(asked.size(), std::size_t{1});
+        QCOMPARE(asked[0].writtenFor, std::optional(folder / "A" / "IM0001.jpeg"));
+        QVERIFY(test::readBytes(docs / "output_IM0001.jpeg.txt").ends_with("A1A2"));
+        QVERIFY(!std::filesystem::exists(docs / "output_IM0001.jpeg (2).txt"));
+        QVERIFY(window.isWindowModified() && !view->state().showAlert.get());
+
+        choice = ClashChoice::KeepBoth;
+        editAndSave("B2");
+        QVERIFY(test::readBytes(docs / "output_IM0001.jpeg (2).txt").ends_with("B1B2"));
+        QVERIFY(test::readBytes(docs / "output_IM0001.jpeg.txt").ends_with("A1A2"));
+        QVERIFY(!window.isWindowModified());
+        QVERIFY(view->controls()->savedMessage()->text()->text().startsWith(
+            "Report saved as output_IM0001.jpeg (2).txt in "));
+        editAndSave("B3");  // B's own report now: replaced without a question
+        QCOMPARE(asked.size(), std::size_t{2});
+        QVERIFY(test::readBytes(docs / "output_IM0001.jpeg (2).txt").ends_with("B1B2B3"));
+
+        // The window's own question: its Replace writes over A's report.
+        view->controls()->setClashQuestion({});
+        QVERIFY(view->importFile(folder / "C" / "IM0001.jpeg").has_value());
+        QString question;
+        test::onNextDialog<QMessageBox>([&question](QMessageBox* box) {
+            question = box->text();
+            for (QAbstractButton* button : box->buttons())
+                if (button->text() == "Replace") button->click();
+        });
+        editAndSave("C1");
+        QVERIFY2(question.contains(QString::fromStdString((folder / "A" / "IM0001.jpeg").string())),
+                 qPrintable(question));
+        QVERIFY(question.contains("output_IM0001.jpeg (3).txt"));
+        QVERIFY(test::readBytes(docs / "output_IM0001.jpeg.txt").ends_with("C1"));
+        QVERIFY(!std::filesystem::exists(docs / "output_IM0001.jpeg (3).txt"));
+    }
+
     // The Test Result line takes no edit, however it comes; the lines around it take them all.
     void theTestResultLineIsReadOnly() {
         QVERIFY(view_->importFile(kPicture).has_value());
