@@ -139,7 +139,7 @@ BENCHMARK(BM_HeatmapPicture)->Unit(benchmark::kMillisecond);
 void BM_ComposeReport(benchmark::State& s) {
     for (auto _ : s)
         benchmark::DoNotOptimize(
-            composeReport("chest.jpeg", "X-Ray", "NORMAL", 0.97, DiseaseAnswer{0.03, 0.346, false}, Clock::now()));
+            composeReport("chest.jpeg", "", "X-Ray", "NORMAL", 0.97, DiseaseAnswer{0.03, 0.346, false}, Clock::now()));
 }
 BENCHMARK(BM_ComposeReport)->Unit(benchmark::kMillisecond);
 

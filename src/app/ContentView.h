@@ -17,6 +17,7 @@
 #include "orvix/ImportRun.h"
 
 class QFrame;
+class QLabel;
 class QScrollArea;
 class QFileDialog;
 
@@ -72,6 +73,8 @@ public:
     QWidget* resultsColumn() const { return resultsColumn_; }
     ControlsArea* controls() const { return controls_; }
     QWidget* blankBox() const { return blankBox_; }
+    // The line above the picture naming a DICOM picture's patient and study (hidden for others).
+    QLabel* identityLine() const { return identity_; }
 
     // The importer's name filters: every format the decoder reads, then "DICOM files (*)", which
     // lists every file (DICOM files often have no extension; the decoder decides).
@@ -102,6 +105,7 @@ protected:
 private:
     void applyGeometry();
     void refresh();
+    void refreshIdentity();
     void presentImporter();
     void setReportEdited(bool edited);
 
@@ -116,6 +120,7 @@ private:
     QWidget* resultsColumn_;
     ControlsArea* controls_;
     QWidget* blankBox_;
+    QLabel* identity_;
     std::vector<std::function<void()>> unobserve_;
     bool importerShown_ = false;
     QString lastFolder_;

@@ -23,6 +23,7 @@
 #include "LocalFile.h"
 #include "PictureView.h"
 #include "Worklist.h"
+#include "orvix/DicomIdentity.h"
 #include "orvix/Version.h"
 
 namespace orvix::app {
@@ -96,6 +97,7 @@ MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(pare
     setCentralWidget(content_);
     updateTitle();
     fileNameObserver_ = content_->state().fileName.observe([this](const std::string&) { updateTitle(); });
+    originObserver_ = content_->state().origin.observe([this](const PictureOrigin&) { updateTitle(); });
     connect(content_, &ContentView::reportEditedChanged, this, &QWidget::setWindowModified);
 
     // Every action has a shortcut.
@@ -177,7 +179,10 @@ MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(pare
     });
 }
 
-MainWindow::~MainWindow() { content_->state().fileName.removeObserver(fileNameObserver_); }
+MainWindow::~MainWindow() {
+    content_->state().fileName.removeObserver(fileNameObserver_);
+    content_->state().origin.removeObserver(originObserver_);
+}
 
 void MainWindow::addToWorklist(const std::vector<std::filesystem::path>& paths) {
     if (!worklistDock_->isVisible()) {
@@ -193,9 +198,14 @@ void MainWindow::addToWorklist(const std::vector<std::filesystem::path>& paths) 
 
 void MainWindow::updateTitle() {
     const std::string& name = content_->state().fileName.get();
+    const auto& dicom = content_->state().origin.get().dicom;
+    // A DICOM picture's patient comes first: the one thing that must not be mistaken.
+    const QString patient = dicom ? QString::fromStdString(patientSummary(*dicom)) : QString();
     // [*] shows as * while the report holds unsaved edits.
-    setWindowTitle(name.empty() ? QStringLiteral("Orvix[*]")
-                                : QString::fromStdString(name) + QStringLiteral("[*] \u2014 Orvix"));
+    setWindowTitle(name.empty()        ? QStringLiteral("Orvix[*]")
+                   : patient.isEmpty() ? QString::fromStdString(name) + QStringLiteral("[*] \u2014 Orvix")
+                                       : patient + QStringLiteral(" \u2014 ") + QString::fromStdString(name) +
+                                             QStringLiteral("[*] \u2014 Orvix"));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

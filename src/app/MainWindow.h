@@ -1,7 +1,8 @@
 #pragma once
 // The application's one window: its content is the diagnosis screen, with a menu bar and the
-// worklist docked beside it. The title names the picture ("<file name> — Orvix") and marks a
-// report with unsaved edits.
+// worklist docked beside it. The title names the picture ("<file name> — Orvix", a DICOM
+// picture's patient first: "Doe, John (ID 12345) — IM0001 — Orvix") and marks a report with
+// unsaved edits.
 
 #include <QMainWindow>
 
@@ -50,6 +51,7 @@ private:
     Worklist* worklist_;
     QDockWidget* worklistDock_;
     std::size_t fileNameObserver_ = 0;
+    std::size_t originObserver_ = 0;
 };
 
 // 1200 x 800 content (plus the menu bar), as far as the screen's available room allows.

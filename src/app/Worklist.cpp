@@ -19,6 +19,7 @@
 #include "Palette.h"
 #include "orvix/Console.h"
 #include "orvix/DiagnosisState.h"
+#include "orvix/DicomIdentity.h"
 #include "orvix/ImportRun.h"
 #include "orvix/PictureSearch.h"
 #include "orvix/Report.h"
@@ -56,6 +57,8 @@ struct Worklist::Outcome {
     QString verdict;                    // for an analysed picture
     std::optional<double> probability;  // for an analysed chest X-ray
     bool borderline = false;            // the probability lies in the disease model's borderline band
+    QString patient;                    // a DICOM picture's patient in short, and its whole identity line
+    QString identity;
 };
 
 // The queue the GUI thread fills and the worker thread empties.
@@ -103,6 +106,11 @@ void Worklist::Worker::run(Worklist* list) {
             } else {
                 const ImportResult result = importImage(ImporterOutcome::success(job.path), *state);
                 outcome.status = statusText(result.status);
+                if (const auto& dicom = state->origin.get().dicom;
+                    dicom && (result.status == ImportStatus::Analysed || result.status == ImportStatus::Unclassified)) {
+                    outcome.patient = QString::fromStdString(patientSummary(*dicom));
+                    outcome.identity = QString::fromStdString(identityLine(*dicom));
+                }
                 if (result.status == ImportStatus::Analysed) {
                     const std::string verdict = testResult(state->classificationLabel2, state->classificationLabel);
                     outcome.verdict = QString::fromStdString(verdict);
@@ -126,11 +134,11 @@ void Worklist::Worker::run(Worklist* list) {
 }
 
 Worklist::Worklist(QWidget* parent)
-    : QWidget(parent), model_(new QStandardItemModel(0, 4, this)), table_(new QTableView(this)),
+    : QWidget(parent), model_(new QStandardItemModel(0, 5, this)), table_(new QTableView(this)),
       progress_(new QProgressBar(this)), cancel_(new QPushButton(QStringLiteral("Cancel"), this)),
       worker_(std::make_unique<Worker>()) {
     model_->setHorizontalHeaderLabels({QStringLiteral("File name"), QStringLiteral("Status"), QStringLiteral("Verdict"),
-                                       QStringLiteral("Pneumonia probability")});
+                                       QStringLiteral("Pneumonia probability"), QStringLiteral("Patient")});
     model_->setSortRole(kSortRole);
     table_->setObjectName("worklistTable");
     table_->setModel(model_);
@@ -267,6 +275,11 @@ void Worklist::apply(const Outcome& outcome) {
         QStandardItem* probability = cell(outcome.id, ProbabilityColumn);
         probability->setText(QString::number(*outcome.probability * 100.0, 'f', 1) + QStringLiteral(" %"));
         probability->setData(*outcome.probability, kSortRole);
+    }
+    if (!outcome.patient.isEmpty()) {
+        QStandardItem* patient = cell(outcome.id, PatientColumn);
+        setText(patient, outcome.patient);
+        patient->setToolTip(outcome.identity);
     }
     progress_->setValue(++runDone_);
     rowSettled();

@@ -25,6 +25,7 @@
 #include "Validate.h"
 #include "orvix/Console.h"
 #include "orvix/DiagnosisState.h"
+#include "orvix/DicomIdentity.h"
 #include "orvix/Format.h"
 #include "orvix/Heatmap.h"
 #include "orvix/ImageDecoder.h"
@@ -120,7 +121,8 @@ struct Row {
     // Whether the disease model's probability lies in its borderline band (the operating point's, when one
     // made the verdict); set for an analysed chest X-ray only.
     std::optional<bool> borderline;
-    std::string operatingPoint;  // what made the verdict, when a clinic's operating point did
+    std::string operatingPoint;          // what made the verdict, when a clinic's operating point did
+    std::optional<DicomIdentity> dicom;  // a decoded DICOM picture's patient and study
 };
 
 nlohmann::json jsonRow(const Row& row) {
@@ -144,6 +146,20 @@ nlohmann::json jsonRow(const Row& row) {
     j["accuracy"] = ok ? nlohmann::json(row.accuracy) : nlohmann::json(nullptr);
     j["borderline"] = row.borderline ? nlohmann::json(*row.borderline) : nlohmann::json(nullptr);
     if (!row.operatingPoint.empty()) j["operatingPoint"] = row.operatingPoint;
+    // Only for DICOM pictures, so that every other row stays as it was; an absent tag is null.
+    if (row.dicom) {
+        const auto text = [](const std::string& value) {
+            return value.empty() ? nlohmann::json(nullptr) : nlohmann::json(value);
+        };
+        const DicomIdentity& d = *row.dicom;
+        j["patient"] = {{"name", text(d.patientName)},
+                        {"id", text(d.patientId)},
+                        {"birthDate", text(d.birthDate)},
+                        {"sex", text(d.sex)}};
+        j["study"] = {{"date", text(d.studyDate)},
+                      {"accessionNumber", text(d.accessionNumber)},
+                      {"viewPosition", text(d.viewPosition)}};
+    }
     return j;
 }
 
@@ -291,6 +307,8 @@ Analysis analyse(const FoundPicture& picture, DiagnosisState& state, bool withHe
     row.path = picture.path;
     row.stamp = cli::fileStamp(row.path);
     row.result = importImage(ImporterOutcome::success(row.path), state, Preparation::Shared);
+    if (row.result.status == ImportStatus::Analysed || row.result.status == ImportStatus::Unclassified)
+        row.dicom = state.origin.get().dicom;
     if (row.result.status != ImportStatus::Analysed) {
         row.fileName = row.path.filename().string();
         return a;

@@ -13,11 +13,11 @@ namespace {
 ImportResult readPicture(const std::filesystem::path& url, Image& picture, PictureOrigin& origin) {
     auto bytes = readWholeFile(url);
     if (!bytes) return {ImportStatus::Unreadable, bytes.error().message, {}, {}};
-    auto decoded = decodeImage(bytes.value());
+    auto decoded = decodePicture(bytes.value());
     if (!decoded) return {ImportStatus::Undecodable, url.string() + ": " + decoded.error().message, {}, {}};
-    picture = std::move(decoded).value();
+    picture = std::move(decoded->image);
     // The digest of the bytes analysed, not of the file as it may be when the report is saved.
-    origin = {url, sha256Hex(std::span<const std::uint8_t>(bytes.value()))};
+    origin = {url, sha256Hex(std::span<const std::uint8_t>(bytes.value())), std::move(decoded->dicom)};
     return {ImportStatus::Analysed, {}, {}, {}};
 }
 
@@ -48,8 +48,8 @@ ImportResult importImage(const ImporterOutcome& outcome, DiagnosisState& state, 
         // previous picture's probability in the state).
         std::optional<DiseaseAnswer> answer;
         if (disease) answer = diseaseAnswer(state.model->model.metadata(), state.diseaseProbability);
-        state.fullText = composeReport(state.fileName, state.classificationLabel2, state.classificationLabel,
-                                       state.accuracy, answer, Clock::now());
+        state.fullText = composeReport(state.fileName, patientNameOf(state.origin.get()), state.classificationLabel2,
+                                       state.classificationLabel, state.accuracy, answer, Clock::now());
         if (gate) result.gate = std::move(gate).value();
         if (disease) result.disease = std::move(disease).value();
         if (!gate || !disease) {

@@ -167,8 +167,8 @@ void applyOperatingPoint(DiagnosisState& state, const OperatingPoint& point) {
         state.diseaseProbability.get() >= point.threshold ? metadata.decisionLabel : metadata.otherwiseLabel;
     // The report's probability line names the point's threshold and its moved band.
     const DiseaseAnswer answer = diseaseAnswer(withOperatingPoint(metadata, point), state.diseaseProbability);
-    state.fullText = composeReport(state.fileName, state.classificationLabel2, state.classificationLabel,
-                                   state.accuracy, answer, Clock::now());
+    state.fullText = composeReport(state.fileName, patientNameOf(state.origin.get()), state.classificationLabel2,
+                                   state.classificationLabel, state.accuracy, answer, Clock::now());
 }
 
 }  // namespace orvix

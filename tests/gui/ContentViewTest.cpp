@@ -22,6 +22,7 @@
 #include <QtTest>
 
 #include "ContentView.h"
+#include "DicomWriter.h"
 #include "ControlsArea.h"
 #include "Explanations.h"
 #include "ImagePanel.h"
@@ -516,6 +517,40 @@ private slots:
         QVERIFY(!std::filesystem::exists(docs / "output_IM0001.jpeg (3).txt"));
     }
 
+    // A DICOM picture names its patient in the title, on the line above the picture, in the report's
+    // name line and on the PDF; the next picture that is no DICOM shows none of it.
+    void aDicomPicturesPatientIsShownEverywhereAndGoesWithIt() {
+        MainWindow window(test::fixtureState());
+        window.resize(1200, 800);
+        window.show();
+        ContentView* view = window.contentView();
+        test::DicomSpec spec{.width = 64,
+                             .height = 64,
+                             .text = {{0x0010, 0x0010, "Doe^John"},
+                                      {0x0010, 0x0020, "12345"},
+                                      {0x0008, 0x0020, "20240131"},
+                                      {0x0018, 0x5101, "PA"}}};
+        spec.samples.assign(64 * 64, 200);
+        test::writeDicom(home_->path() / "IM0001", spec);
+        const QString line = QString("Doe, John · ID 12345 · study 2024-01-31 · view PA");
+        const int fullHeight = view->height();
+
+        QVERIFY(view->importFile(home_->path() / "IM0001").has_value());
+        QCOMPARE(window.windowTitle(), QString("Doe, John (ID 12345) — IM0001[*] — Orvix"));
+        QVERIFY(view->identityLine()->isVisible());
+        QCOMPARE(view->identityLine()->text(), line);
+        QCOMPARE(view->geometryProxy().H, double(fullHeight - view->identityLine()->height()));
+        QVERIFY(view->controls()->editor()->editor()->toPlainText().contains("\nPatient's Name: Doe, John\n"));
+        QCOMPARE(view->examination().patient, line);
+
+        QVERIFY(view->importFile(kPicture).has_value());
+        QCOMPARE(window.windowTitle(), QString("chest-normal-2mp.jpeg[*] — Orvix"));
+        QVERIFY(!view->identityLine()->isVisible());
+        QCOMPARE(view->geometryProxy().H, double(fullHeight));
+        QVERIFY(view->controls()->editor()->editor()->toPlainText().contains("\nPatient's Name:\nTest Result:"));
+        QVERIFY(view->examination().patient.isEmpty());
+    }
+
     // The Test Result line takes no edit, however it comes; the lines around it take them all.
     void theTestResultLineIsReadOnly() {
         QVERIFY(view_->importFile(kPicture).has_value());
@@ -564,7 +599,7 @@ private slots:
     void anEditKeepsTheBytesItDidNotTouch() {
         QFETCH(QByteArray, name);
         const std::string report =
-            composeReport(name.toStdString(), "X-Ray", "NORMAL", 0.5, DiseaseAnswer{0.2, 0.5, false}, Clock::now());
+            composeReport(name.toStdString(), "", "X-Ray", "NORMAL", 0.5, DiseaseAnswer{0.2, 0.5, false}, Clock::now());
         view_->state().fullText = report;
         QPlainTextEdit* editor = view_->controls()->editor()->editor();
         editor->moveCursor(QTextCursor::End);

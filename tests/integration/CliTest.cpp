@@ -82,7 +82,14 @@ TEST_F(CliTest, MissingModelExitsTwoNamingTheResourceAndTheSearch) {
 }
 
 TEST_F(CliTest, JsonLinesForADirectoryTreeWithDicomFilesWithoutExtension) {
-    test::DicomSpec spec{.width = 16, .height = 16, .window = std::pair{128.0, 256.0}};
+    test::DicomSpec spec{.width = 16,
+                         .height = 16,
+                         .window = std::pair{128.0, 256.0},
+                         .text = {{0x0008, 0x0005, "ISO_IR 100"},
+                                  {0x0010, 0x0010, "M\xfcller^J\xfcrgen"},
+                                  {0x0010, 0x0030, "19500302"},
+                                  {0x0008, 0x0050, "A7"},
+                                  {0x0018, 0x5101, "PA"}}};
     spec.samples.assign(256, 230);
     test::writeDicom(dir_ / "batch" / "sub" / "IM0001", spec);
     test::writeBytes(dir_ / "batch" / "sub" / "NOTES", "no extension and no DICOM: skipped");
@@ -115,6 +122,15 @@ TEST_F(CliTest, JsonLinesForADirectoryTreeWithDicomFilesWithoutExtension) {
         EXPECT_DOUBLE_EQ(j["accuracy"].get<double>(), j["gate"]["probabilities"][gate].get<double>()) << name;
     }
     EXPECT_EQ(byName.at("red photo.png")["path"], (dir_ / "batch" / "sub" / "red photo.png").string());
+
+    // The DICOM picture's patient and study (absent tags null); no such fields for the other pictures.
+    EXPECT_EQ(byName.at("IM0001")["patient"],
+              (nlohmann::json{
+                  {"name", "Müller, Jürgen"}, {"id", "ORVIX-TEST"}, {"birthDate", "1950-03-02"}, {"sex", nullptr}}));
+    EXPECT_EQ(byName.at("IM0001")["study"],
+              (nlohmann::json{{"date", nullptr}, {"accessionNumber", "A7"}, {"viewPosition", "PA"}}));
+    for (const auto& name : {"bright.png", "dark.jpg", "link.png", "red photo.png"})
+        EXPECT_FALSE(byName.at(name).contains("patient") || byName.at(name).contains("study")) << name;
 }
 
 TEST_F(CliTest, BorderlineIsMarkedForChestXRaysInJsonAndCsv) {

@@ -10,9 +10,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "orvix/DicomIdentity.h"
 #include "orvix/Heatmap.h"
 #include "orvix/Image.h"
 #include "orvix/Result.h"
@@ -22,12 +24,18 @@
 
 namespace orvix {
 
-// The picture that img shows: the file it was read from and the SHA-256 of the bytes that were
-// decoded (a saved report records it, ReportSaver.h).
+// The picture that img shows: the file it was read from, the SHA-256 of the bytes that were
+// decoded (a saved report records it, ReportSaver.h), and who and what it shows where it is DICOM.
 struct PictureOrigin {
     std::filesystem::path path;
     std::string sha256;
+    std::optional<DicomIdentity> dicom;
 };
+
+// The DICOM Patient's Name as the report pre-fills it ("" for other pictures).
+inline std::string patientNameOf(const PictureOrigin& origin) {
+    return origin.dicom ? origin.dicom->patientName : std::string();
+}
 
 class DiagnosisState {
 public:
