@@ -267,7 +267,9 @@ Result<std::optional<std::filesystem::path>> saveReport(const std::filesystem::p
         }
     }
     if (auto written = writeFileAtomically(*target, text); !written) return written.error();
-    // After the report: a record written first would, until the report follows, name bytes that are not there.
+    // After the report, naming its digest: were the process stopped between the two, the record there
+    // would name the old report's bytes, and the new report would count as nobody's known (asked about),
+    // never as the wrong picture's.
     std::string record = std::string(kRecordHeader) + "\nreport " + sha256Hex(text) + "\npicture " + picture.sha256 +
                          "\nsource " + percentEncoded(picture.path.native()) + "\n";
     static_cast<void>(writeFileAtomically(recordPath(*target), record));
