@@ -73,18 +73,6 @@ TEST(DicomIdentity, UntrustedTextBecomesOneLineOfUtf8) {
               kMaxIdentityCharacters + 1);
 }
 
-TEST(DicomIdentity, TheLineAndTheSummaryLeaveOutWhatIsEmpty) {
-    DicomIdentity full{"Doe, John", "12345", "1950-03-02", "M", "2024-01-31", "A7", "PA"};
-    EXPECT_EQ(identityLine(full),
-              "Doe, John \u00b7 ID 12345 \u00b7 born 1950-03-02 \u00b7 sex M \u00b7 study 2024-01-31 \u00b7 "
-              "accession A7 \u00b7 view PA");
-    EXPECT_EQ(patientSummary(full), "Doe, John (ID 12345)");
-    EXPECT_EQ(identityLine(DicomIdentity{.patientId = "12345", .viewPosition = "AP"}), "ID 12345 \u00b7 view AP");
-    EXPECT_EQ(patientSummary(DicomIdentity{.patientId = "12345"}), "ID 12345");
-    EXPECT_EQ(patientSummary(DicomIdentity{.patientName = "Doe"}), "Doe");
-    EXPECT_EQ(identityLine(DicomIdentity{}), "");
-}
-
 class DicomIdentityFile : public ::testing::Test {
 protected:
     // A small DICOM picture with these text elements, decoded.
@@ -139,17 +127,6 @@ TEST_F(DicomIdentityFile, CharacterSetsAreConvertedOrTheBytesMadeSafe) {
         ASSERT_TRUE(picture->dicom.has_value()) << c.name;
         EXPECT_EQ(picture->dicom->patientName, c.shown) << c.name;
     }
-}
-
-TEST_F(DicomIdentityFile, OtherFormatsHaveNone) {
-    const auto png = decodePicture(test::encode(".png", test::solid(4, 4, {1, 2, 3})));
-    ASSERT_TRUE(png);
-    EXPECT_FALSE(png->dicom.has_value());
-    // A DICOM file without the tags has an identity with empty fields (the writer's defaults gone).
-    const auto bare = decoded({{0x0010, 0x0010, ""}, {0x0010, 0x0020, ""}});
-    ASSERT_TRUE(bare) << bare.error().message;
-    ASSERT_TRUE(bare->dicom.has_value());
-    EXPECT_EQ(*bare->dicom, DicomIdentity{});
 }
 
 }  // namespace
