@@ -30,6 +30,7 @@
 #include "ResultPanel.h"
 #include "SideBar.h"
 #include "TextEditingView.h"
+#include "orvix/DicomIdentity.h"
 #include "orvix/Heatmap.h"
 #include "orvix/Report.h"
 #include "orvix/ImageDecoder.h"
@@ -52,7 +53,7 @@ ContentView::ContentView(DiagnosisState state, QWidget* parent)
     : QWidget(parent), state_(std::move(state)), sidebar_(new sideBar(Binding<std::int64_t>(state_.option), this)),
       scroll_(new QScrollArea(this)), detail_(new QWidget), imagePanel_(new ImagePanel(state_, detail_)),
       resultsColumn_(new QWidget(detail_)), controls_(new ControlsArea(state_, resultsColumn_)),
-      blankBox_(new QWidget(resultsColumn_)) {
+      blankBox_(new QWidget(resultsColumn_)), identity_(new QLabel(this)) {
     setObjectName("ContentView");
     setAcceptDrops(true);
     // Before the first file dialog that this screen or its window opens.
@@ -87,8 +88,18 @@ ContentView::ContentView(DiagnosisState state, QWidget* parent)
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setObjectName("detailScroll");
 
-    auto* columns = new QHBoxLayout(this);
+    // The patient and study of a DICOM picture on one line above everything else; hidden (taking
+    // no room) for other pictures.
+    identity_->setObjectName("identityLine");
+    identity_->setTextFormat(Qt::PlainText);
+    identity_->setContentsMargins(8, 3, 8, 3);
+    identity_->setAccessibleName(QStringLiteral("Patient and study"));
+    identity_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    identity_->setVisible(false);
+    auto* columns = new QVBoxLayout(this);
     columns->setContentsMargins(0, 0, 0, 0);
+    columns->setSpacing(0);
+    columns->addWidget(identity_);
     columns->addWidget(scroll_);
     // The sidebar floats over the detail's left edge, with a rule on its right.
     sidebar_->setAutoFillBackground(true);
@@ -109,6 +120,7 @@ ContentView::ContentView(DiagnosisState state, QWidget* parent)
     unobserve_.push_back(observe(state_.activationMap, [this] { imagePanel_->refresh(); }));
     unobserve_.push_back(observe(state_.classificationLabel2, [this] { imagePanel_->refresh(); }));
     unobserve_.push_back(observe(state_.showAlert, [this] { controls_->refresh(); }));
+    unobserve_.push_back(observe(state_.origin, [this] { refreshIdentity(); }));
     // openFile true presents the importer, after the action that set it has returned.
     unobserve_.push_back(observe(state_.openFile, [this] {
         if (state_.openFile.get() && !importerShown_) QTimer::singleShot(0, this, &ContentView::presentImporter);
@@ -123,6 +135,17 @@ ContentView::~ContentView() {
 void ContentView::refresh() {
     imagePanel_->refresh();
     controls_->refresh();
+    refreshIdentity();
+}
+
+void ContentView::refreshIdentity() {
+    const auto& dicom = state_.origin.get().dicom;
+    const QString line = dicom ? QString::fromStdString(orvix::identityLine(*dicom)) : QString();
+    if (line == identity_->text() && identity_->isVisibleTo(this) == !line.isEmpty()) return;
+    identity_->setText(line);
+    identity_->setToolTip(line);
+    identity_->setVisible(!line.isEmpty());
+    applyGeometry();
 }
 
 void ContentView::resizeEvent(QResizeEvent* event) {
@@ -131,25 +154,29 @@ void ContentView::resizeEvent(QResizeEvent* event) {
 }
 
 void ContentView::applyGeometry() {
-    geometry_ = Geometry{static_cast<double>(width()), static_cast<double>(height())};
+    // The fractions are of the room below the patient line, where there is one.
+    const int top = identity_->isVisibleTo(this) ? identity_->sizeHint().height() : 0;
+    identity_->setFixedHeight(top);
+    const int room = height() - top;
+    geometry_ = Geometry{static_cast<double>(width()), static_cast<double>(room)};
     // Up to the default size every box is its fraction of it; beyond, the results column keeps
     // its default size and the picture takes the rest.
     const Geometry g = geometry_.capped();
     // Half of W each; with an odd W the results column is the pixel narrower, so that they make W.
     const int resultsWidth = std::max(0, static_cast<int>(g.W) - g.w(0.5));
-    imagePanel_->applyGeometry(g, QSize(width() - resultsWidth, height()));
+    imagePanel_->applyGeometry(g, QSize(width() - resultsWidth, room));
     controls_->applyGeometry(g);
     resultsColumn_->setFixedWidth(resultsWidth);
-    blankBox_->setFixedSize(g.w(0.5), std::max(g.h(0.3), height() - g.h(0.7)));
+    blankBox_->setFixedSize(g.w(0.5), std::max(g.h(0.3), room - g.h(0.7)));
     // The detail content keeps its size (W wide, H tall, more where its widgets need it); the
     // scroll area shows what fits.
     const QSize content = detail_->layout()->sizeHint();
-    detail_->setFixedSize(std::max(content.width(), width()), std::max(content.height(), height()));
+    detail_->setFixedSize(std::max(content.width(), width()), std::max(content.height(), room));
     columnDivider_->setGeometry(imagePanel_->width(), 0, 1, detail_->height());
     columnDivider_->raise();
     resultsDivider_->setGeometry(0, controls_->height(), resultsColumn_->width(), 1);
     resultsDivider_->raise();
-    sidebar_->setGeometry(0, 0, kSidebarWidth, height());
+    sidebar_->setGeometry(0, top, kSidebarWidth, height() - top);
     sidebar_->raise();
 }
 
@@ -287,6 +314,7 @@ Examination ContentView::examination() const {
     const bool withHeatmap = heatmapShown_ && isXRay && !map.empty() && !s.img.get().isEmpty();
     exam.picture = withHeatmap ? toQImage(heatmapPicture(s.img.get(), map)) : toQImage(s.img.get().pixels());
     exam.fileName = QString::fromStdString(s.fileName.get());
+    if (const auto& dicom = s.origin.get().dicom) exam.patient = QString::fromStdString(orvix::identityLine(*dicom));
     if (!s.classificationLabel2.get().empty() || !s.classificationLabel.get().empty()) {
         exam.verdict = QString::fromStdString(testResult(s.classificationLabel2, s.classificationLabel));
         if (isChestXRay(s.classificationLabel2.get()) &&

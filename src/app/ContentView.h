@@ -17,6 +17,7 @@
 #include "orvix/ImportRun.h"
 
 class QFrame;
+class QLabel;
 class QScrollArea;
 class QFileDialog;
 
@@ -72,6 +73,8 @@ public:
     QWidget* resultsColumn() const { return resultsColumn_; }
     ControlsArea* controls() const { return controls_; }
     QWidget* blankBox() const { return blankBox_; }
+    // The line above the picture naming a DICOM picture's patient and study (hidden for others).
+    QLabel* identityLine() const { return identity_; }
 
     // The importer's name filters: "Pictures and DICOM", the files a folder search would take
     // (every format the decoder reads, and files without an extension that hold DICOM, as PACS
@@ -108,6 +111,7 @@ protected:
 private:
     void applyGeometry();
     void refresh();
+    void refreshIdentity();
     void presentImporter();
     void setReportEdited(bool edited);
 
@@ -122,6 +126,7 @@ private:
     QWidget* resultsColumn_;
     ControlsArea* controls_;
     QWidget* blankBox_;
+    QLabel* identity_;
     std::vector<std::function<void()>> unobserve_;
     bool importerShown_ = false;
     QString lastFolder_;

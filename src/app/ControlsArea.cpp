@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -35,11 +36,42 @@ ControlsArea::ControlsArea(DiagnosisState state, QWidget* parent)
 
     connect(saved_->ok(), &QPushButton::clicked, this, [this] { state_.showAlert = false; });
     connect(save_, &QPushButton::clicked, this, [this] {
-        const Status written = saveReport(state_);
-        if (written) emit saved();
-        else emit saveFailed(QString::fromStdString(written.error().message));
+        const auto written = saveReport(state_, documentsDirectory(), [this](const ReportClash& clash) {
+            return askAboutClash_ ? askAboutClash_(clash) : askAboutClash(clash);
+        });
+        if (!written) {
+            emit saveFailed(QString::fromStdString(written.error().message));
+        } else if (!written->has_value()) {
+            emit saveCancelled();
+        } else {
+            savedPath_ = **written;
+            refresh();
+            emit saved();
+        }
     });
     refresh();
+}
+
+ClashChoice ControlsArea::askAboutClash(const ReportClash& clash) {
+    const auto name = [](const std::filesystem::path& path) { return QFile::decodeName(path.filename().c_str()); };
+    const QString owner =
+        clash.writtenFor
+            ? QStringLiteral("was written for another picture, %1").arg(QFile::decodeName(clash.writtenFor->c_str()))
+            : QStringLiteral("is not known to be this picture's (it holds no record of its picture)");
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Another picture's report"),
+                    QStringLiteral("The report %1 in %2 %3.\n\nReplace it with this picture's report, keep both "
+                                   "(this one saved as %4), or cancel?")
+                        .arg(name(clash.existing), QFile::decodeName(clash.existing.parent_path().c_str()), owner,
+                             name(clash.keepBoth)),
+                    QMessageBox::NoButton, this);
+    QPushButton* replace = box.addButton(QStringLiteral("Replace"), QMessageBox::DestructiveRole);
+    QPushButton* keepBoth = box.addButton(QStringLiteral("Keep Both"), QMessageBox::AcceptRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(keepBoth);
+    box.exec();
+    if (box.clickedButton() == replace) return ClashChoice::Replace;
+    if (box.clickedButton() == keepBoth) return ClashChoice::KeepBoth;
+    return ClashChoice::Cancel;
 }
 
 void ControlsArea::applyGeometry(const Geometry& g) {
@@ -64,8 +96,10 @@ void ControlsArea::refresh() {
     // being cut off at the side.
     QString folder = QFile::decodeName(documentsDirectory().c_str());
     folder.replace(QLatin1Char('/'), QStringLiteral("/\u200b"));
-    saved_->text()->setText(QStringLiteral("Report saved as %1 in %2")
-                                .arg(QFile::decodeName(reportFileName(state_.fileName.get()).c_str()), folder));
+    // The name the save wrote: " (2)" and so on where the user kept another picture's report too.
+    const QString name = savedPath_.empty() ? QFile::decodeName(reportFileName(state_.fileName.get()).c_str())
+                                            : QFile::decodeName(savedPath_.filename().c_str());
+    saved_->text()->setText(QStringLiteral("Report saved as %1 in %2").arg(name, folder));
 }
 
 }  // namespace orvix::app

@@ -110,7 +110,9 @@ void drawPage(QPainter& p, const Examination& exam, const QSizeF page) {
     y += warningHeight + mm(2);
     y = drawText(p, 0, y, width, QStringLiteral("Date: ") + exam.created.toString(QStringLiteral("yyyy-MM-dd HH:mm")),
                  body);
-    y = drawText(p, 0, y, width, QStringLiteral("File: ") + exam.fileName, body) + gap;
+    y = drawText(p, 0, y, width, QStringLiteral("File: ") + exam.fileName, body);
+    if (!exam.patient.isEmpty()) y = drawText(p, 0, y, width, QStringLiteral("Patient: ") + exam.patient, body);
+    y += gap;
 
     // The models go at the foot of the page.
     const QFont small = font(8);

@@ -22,13 +22,14 @@ struct Examination {
     QString report;        // the report text as edited ('\n' between lines)
     QStringList models;    // one line per model, e.g. "SickClassifier1 (sha256 4518a939b9a7)"
     QDateTime created;     // the date and time printed on the page
+    QString patient;       // a DICOM picture's patient and study on one line (identityLine); empty for others
 };
 
 // Writes one A4 portrait page to path, replacing any file there atomically: title,
-// "Not for diagnostic use", date, file name, the picture scaled into its box (aspect
-// ratio kept), verdict, findings, the report (wrapped, and drawn smaller when it would
-// not fit), the model lines. Fails naming the path and the reason; a failed write
-// leaves any existing file untouched and no temporary file behind.
+// "Not for diagnostic use", date, file name, the patient line (where there is one), the picture scaled into its box
+// (aspect ratio kept), verdict, findings, the report (wrapped, and drawn smaller when it would not fit), the model
+// lines. Fails naming the path and the reason; a failed write leaves any existing file untouched and no temporary file
+// behind.
 Status writeExaminationPdf(const Examination& exam, const QString& path);
 
 // Prints the same page on printer (File > Print), within the page layout its dialog left;

@@ -38,8 +38,9 @@ void redecideAtActiveOperatingPoint(DiagnosisState& state) {
     if (const auto point = activeOperatingPoint()) return applyOperatingPoint(state, *point);
     const ModelMetadata& m = state.model->model.metadata();
     state.classificationLabel = state.diseaseProbability.get() >= m.threshold ? m.decisionLabel : m.otherwiseLabel;
-    state.fullText = composeReport(state.fileName, state.classificationLabel2, state.classificationLabel,
-                                   state.accuracy, diseaseAnswer(m, state.diseaseProbability), Clock::now());
+    state.fullText = composeReport(state.fileName, patientNameOf(state.origin.get()), state.classificationLabel2,
+                                   state.classificationLabel, state.accuracy,
+                                   diseaseAnswer(m, state.diseaseProbability), Clock::now());
 }
 
 QString operatingPointText(const ModelMetadata& disease) {

@@ -39,6 +39,7 @@
 #include "ResultPanel.h"
 #include "ValidationDialog.h"
 #include "Worklist.h"
+#include "orvix/DicomIdentity.h"
 #include "orvix/Version.h"
 
 namespace orvix::app {
@@ -262,6 +263,7 @@ MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(pare
 
     DiagnosisState& s = content_->state();
     unobserve_.push_back(observe(s.fileName, [this] { updateTitle(); }));
+    unobserve_.push_back(observe(s.origin, [this] { updateTitle(); }));
     unobserve_.push_back(observe(s.fullText, [this] { updateSaveActions(); }));
     unobserve_.push_back(observe(s.img, [this] { updateReadout(); }));
     for (State<std::string>* cell : {&s.classificationLabel, &s.classificationLabel2})
@@ -402,9 +404,14 @@ void MainWindow::addToWorklist(const std::vector<std::filesystem::path>& paths) 
 
 void MainWindow::updateTitle() {
     const std::string& name = content_->state().fileName.get();
+    const auto& dicom = content_->state().origin.get().dicom;
+    // A DICOM picture's patient comes first: the one thing that must not be mistaken.
+    const QString patient = dicom ? QString::fromStdString(patientSummary(*dicom)) : QString();
     // [*] shows as * while the report holds unsaved edits.
-    setWindowTitle(name.empty() ? QStringLiteral("Orvix[*]")
-                                : QString::fromStdString(name) + QStringLiteral("[*] \u2014 Orvix"));
+    setWindowTitle(name.empty()        ? QStringLiteral("Orvix[*]")
+                   : patient.isEmpty() ? QString::fromStdString(name) + QStringLiteral("[*] \u2014 Orvix")
+                                       : patient + QStringLiteral(" \u2014 ") + QString::fromStdString(name) +
+                                             QStringLiteral("[*] \u2014 Orvix"));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

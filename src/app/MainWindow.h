@@ -1,7 +1,8 @@
 #pragma once
 // The application's one window: its content is the diagnosis screen, with a menu bar and the
-// worklist docked beside it. The title names the picture ("<file name> — Orvix") and marks a
-// report with unsaved edits.
+// worklist docked beside it. The title names the picture ("<file name> — Orvix", a DICOM
+// picture's patient first: "Doe, John (ID 12345) — IM0001 — Orvix") and marks a report with
+// unsaved edits.
 
 #include <QMainWindow>
 

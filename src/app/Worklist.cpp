@@ -21,6 +21,7 @@
 #include "Palette.h"
 #include "orvix/Console.h"
 #include "orvix/DiagnosisState.h"
+#include "orvix/DicomIdentity.h"
 #include "orvix/ImportRun.h"
 #include "orvix/PictureSearch.h"
 #include "orvix/Report.h"
@@ -58,6 +59,8 @@ struct Worklist::Outcome {
     QString verdict;                    // for an analysed picture
     std::optional<double> probability;  // for an analysed chest X-ray
     bool borderline = false;            // the probability lies in the disease model's borderline band
+    QString patient;                    // a DICOM picture's patient in short, and its whole identity line
+    QString identity;
 };
 
 // The queue the GUI thread fills and the worker thread empties.
@@ -107,6 +110,11 @@ void Worklist::Worker::run(Worklist* list) {
                 if (result.status == ImportStatus::Analysed && isChestXRay(state->classificationLabel2.get()))
                     applyActiveOperatingPoint(*state);
                 outcome.status = statusText(result.status);
+                if (const auto& dicom = state->origin.get().dicom;
+                    dicom && (result.status == ImportStatus::Analysed || result.status == ImportStatus::Unclassified)) {
+                    outcome.patient = QString::fromStdString(patientSummary(*dicom));
+                    outcome.identity = QString::fromStdString(identityLine(*dicom));
+                }
                 if (result.status == ImportStatus::Analysed) {
                     const std::string verdict = testResult(state->classificationLabel2, state->classificationLabel);
                     outcome.verdict = QString::fromStdString(verdict);
@@ -131,11 +139,11 @@ void Worklist::Worker::run(Worklist* list) {
 }
 
 Worklist::Worklist(QWidget* parent)
-    : QWidget(parent), model_(new QStandardItemModel(0, 4, this)), table_(new QTableView(this)),
+    : QWidget(parent), model_(new QStandardItemModel(0, 5, this)), table_(new QTableView(this)),
       progress_(new QProgressBar(this)), cancel_(new QPushButton(QStringLiteral("Cancel"), this)),
       remaining_(new QPushButton(QStringLiteral("Analyse Remaining"), this)), worker_(std::make_unique<Worker>()) {
     model_->setHorizontalHeaderLabels({QStringLiteral("File name"), QStringLiteral("Status"), QStringLiteral("Verdict"),
-                                       QStringLiteral("Pneumonia")});
+                                       QStringLiteral("Pneumonia"), QStringLiteral("Patient")});
     model_->horizontalHeaderItem(ProbabilityColumn)
         ->setToolTip(QStringLiteral("The disease model's probability of pneumonia"));
     model_->setSortRole(kSortRole);
@@ -309,6 +317,11 @@ void Worklist::apply(const Outcome& outcome) {
         QStandardItem* probability = cell(outcome.id, ProbabilityColumn);
         probability->setText(QString::number(*outcome.probability * 100.0, 'f', 1) + QStringLiteral(" %"));
         probability->setData(*outcome.probability, kSortRole);
+    }
+    if (!outcome.patient.isEmpty()) {
+        QStandardItem* patient = cell(outcome.id, PatientColumn);
+        setText(patient, outcome.patient);
+        patient->setToolTip(outcome.identity);
     }
     progress_->setValue(++runDone_);
     rowSettled();

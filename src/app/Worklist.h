@@ -2,7 +2,8 @@
 // The worklist: the pictures of many files and folders in one table, analysed in the
 // background one after another, each row with its status (and, for a picture that could not be
 // analysed, why, in the row itself), verdict ("NEGATIVE — borderline" in orange for a probability
-// in the disease model's borderline band, as in the window) and pneumonia probability. Selecting a row hands its file
+// in the disease model's borderline band, as in the window), pneumonia probability and, for a DICOM
+// picture, the patient (name and ID; the whole patient and study line as its tooltip). Selecting a row hands its file
 // to the window, which opens it as if chosen in the file dialog.
 //
 // The analysis runs on one worker thread with its own models (the window analyses the selected
@@ -26,7 +27,7 @@ namespace orvix::app {
 class Worklist : public QWidget {
     Q_OBJECT
 public:
-    enum Column { NameColumn, StatusColumn, VerdictColumn, ProbabilityColumn };
+    enum Column { NameColumn, StatusColumn, VerdictColumn, ProbabilityColumn, PatientColumn };
 
     explicit Worklist(QWidget* parent = nullptr);
     ~Worklist() override;  // cancels and waits for the picture being analysed

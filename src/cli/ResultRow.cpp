@@ -46,6 +46,20 @@ nlohmann::json jsonRow(const Row& row) {
     j["accuracy"] = ok ? nlohmann::json(row.accuracy) : nlohmann::json(nullptr);
     j["borderline"] = row.borderline ? nlohmann::json(*row.borderline) : nlohmann::json(nullptr);
     if (!row.operatingPoint.empty()) j["operatingPoint"] = row.operatingPoint;
+    // Only for DICOM pictures, so that every other row stays as it was; an absent tag is null.
+    if (row.dicom) {
+        const auto text = [](const std::string& value) {
+            return value.empty() ? nlohmann::json(nullptr) : nlohmann::json(value);
+        };
+        const DicomIdentity& d = *row.dicom;
+        j["patient"] = {{"name", text(d.patientName)},
+                        {"id", text(d.patientId)},
+                        {"birthDate", text(d.birthDate)},
+                        {"sex", text(d.sex)}};
+        j["study"] = {{"date", text(d.studyDate)},
+                      {"accessionNumber", text(d.accessionNumber)},
+                      {"viewPosition", text(d.viewPosition)}};
+    }
     return j;
 }
 
@@ -56,10 +70,13 @@ Analysis analysePicture(const FoundPicture& picture, DiagnosisState& state, bool
     row.path = picture.path;
     row.stamp = fileStamp(row.path);
     row.result = importImage(ImporterOutcome::success(row.path), state, Preparation::Shared);
+    if (row.result.status == ImportStatus::Analysed || row.result.status == ImportStatus::Unclassified)
+        row.dicom = state.origin.get().dicom;
     if (row.result.status != ImportStatus::Analysed) {
         row.fileName = row.path.filename().string();
         return a;
     }
+    a.origin = state.origin.get();
     if (point && isChestXRay(state.classificationLabel2.get())) {
         applyOperatingPoint(state, *point);
         if (row.result.disease) row.result.disease->classLabel = state.classificationLabel.get();

@@ -38,11 +38,13 @@ struct Row {
     // Whether the disease model's probability lies in its borderline band (the operating point's, when one
     // made the verdict); set for an analysed chest X-ray only.
     std::optional<bool> borderline;
-    std::string operatingPoint;  // what made the verdict, when a clinic's operating point did
+    std::string operatingPoint;          // what made the verdict, when a clinic's operating point did
+    std::optional<DicomIdentity> dicom;  // a decoded DICOM picture's patient and study
 };
 
 // The --json object: path, fileName, status, error (when refused), gate, disease, result,
-// isChestXRay, accuracy, borderline, operatingPoint (when one made the verdict).
+// isChestXRay, accuracy, borderline, operatingPoint (when one made the verdict), and for a DICOM
+// picture "patient" and "study" (an absent tag null).
 nlohmann::json jsonRow(const Row& row);
 
 // One line of JSON, without a line feed. A message that quotes a file name may hold bytes that
@@ -52,6 +54,7 @@ std::string jsonText(const nlohmann::json& j);
 // One picture's analysis, ready to be written out.
 struct Analysis {
     Row row;
+    PictureOrigin origin;                   // the picture a report is written for
     std::string fileName;                   // as the report names it
     std::string report;                     // the composed report
     std::optional<std::string> heatmapPng;  // an analysed chest X-ray's, when asked for and its model gives one

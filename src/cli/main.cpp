@@ -26,6 +26,7 @@
 #include "Validate.h"
 #include "orvix/Console.h"
 #include "orvix/DiagnosisState.h"
+#include "orvix/DicomIdentity.h"
 #include "orvix/Format.h"
 #include "orvix/Heatmap.h"
 #include "orvix/ImageDecoder.h"
@@ -195,6 +196,26 @@ private:
     const char* what_;
     std::map<std::filesystem::path, std::filesystem::path> written_;  // output -> its picture
 };
+
+// Writes an analysed picture's report under dir, in the folder the picture was found in. The
+// core's save decides the name as it does for the window, without asking: a report of another
+// picture (or of one unknown) under the same name is kept, and this one gets the first free
+// " (n)" name; this picture's own report, from an earlier run, is replaced. Returns the path
+// written (made absolute, as the resume file records it), or nothing once the fault is named on
+// standard error.
+std::optional<std::filesystem::path> writeReport(const std::filesystem::path& dir, const FoundPicture& picture,
+                                                 const std::string& fileName, const std::string& report,
+                                                 const PictureOrigin& origin) {
+    auto saved = saveReport(dir / picture.folder, fileName, report, origin,
+                            [](const ReportClash&) { return ClashChoice::KeepBoth; });
+    if (!saved || !saved->has_value()) {
+        Tell() << "orvix-screen: " << (saved ? "report not written" : saved.error().message) << '\n';
+        return std::nullopt;
+    }
+    std::error_code ec;
+    auto absolute = std::filesystem::absolute(**saved, ec);
+    return (ec ? **saved : absolute).lexically_normal();
+}
 
 // A picture to analyse, kept as text: the list of an archive's pictures is what grows with it,
 // and a std::filesystem::path keeps each of its components besides.
@@ -389,15 +410,14 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    std::optional<OutputFolder> reports, heatmaps;
-    if (options.reportsDir) reports.emplace(*options.reportsDir, "report");
+    std::optional<OutputFolder> heatmaps;
     if (options.heatmapsDir) heatmaps.emplace(*options.heatmapsDir, "heatmap");
 
-    // The names that the earlier runs' pictures own, so that none of theirs is replaced.
-    if (resume)
+    // The names that the earlier runs' pictures own, so that none of theirs is replaced (a
+    // report's own record says whose it is).
+    if (resume && heatmaps)
         for (const auto& output : resume->outputs())
-            for (auto* folder : {&reports, &heatmaps})
-                if (*folder && output.kind == (*folder)->what()) (*folder)->taken(output.file, output.picture);
+            if (output.kind == heatmaps->what()) heatmaps->taken(output.file, output.picture);
 
     std::vector<std::filesystem::path> outputFolders;
     for (const auto& dir : {options.reportsDir, options.heatmapsDir})
@@ -434,8 +454,9 @@ int main(int argc, char** argv) {
         bool complete = true;
         std::optional<std::filesystem::path> report, heatmap;
         if (row.result.status == ImportStatus::Analysed) {
-            if (reports) {
-                report = reports->write(files[i].picture(), reportFileName(analysis.fileName), analysis.report);
+            if (options.reportsDir) {
+                report = writeReport(*options.reportsDir, files[i].picture(), analysis.fileName, analysis.report,
+                                     analysis.origin);
                 complete = complete && report;
             }
             if (analysis.heatmapFailed) {

@@ -275,6 +275,40 @@ Status decompressJpeg2000(DcmDataset& data, std::uint64_t maxPixels) {
     return Done{};
 }
 
+// The patient and study tags, with the character set they are written in, copied into a data set
+// of their own: converting that one to UTF-8 touches nothing else of the file, and a value that
+// does not convert costs only the conversion (the values are then taken as they are).
+DicomIdentity readIdentity(DcmDataset& data) {
+    static const DcmTagKey tags[] = {DCM_SpecificCharacterSet, DCM_PatientName, DCM_PatientID,
+                                     DCM_PatientBirthDate,     DCM_PatientSex,  DCM_StudyDate,
+                                     DCM_AccessionNumber,      DCM_ViewPosition};
+    DcmDataset subset;
+    for (const DcmTagKey& tag : tags) {
+        DcmElement* copy = nullptr;
+        if (data.findAndGetElement(tag, copy, OFFalse, OFTrue).good() && copy != nullptr && subset.insert(copy).bad())
+            delete copy;
+    }
+    if (subset.tagExists(DCM_SpecificCharacterSet)) {
+        DcmDataset converted(subset);
+        if (converted.convertToUTF8().good()) subset = converted;
+    }
+    const auto text = [&](const DcmTagKey& tag) {
+        OFString value;
+        // The whole value, all its parts (a value may hold several, separated by '\').
+        if (subset.findAndGetOFStringArray(tag, value).bad()) return std::string();
+        return std::string(value.c_str(), value.length());
+    };
+    DicomIdentity identity;
+    identity.patientName = readablePersonName(text(DCM_PatientName));
+    identity.patientId = displayText(text(DCM_PatientID));
+    identity.birthDate = readableDate(text(DCM_PatientBirthDate));
+    identity.sex = displayText(text(DCM_PatientSex));
+    identity.studyDate = readableDate(text(DCM_StudyDate));
+    identity.accessionNumber = displayText(text(DCM_AccessionNumber));
+    identity.viewPosition = displayText(text(DCM_ViewPosition));
+    return identity;
+}
+
 }  // namespace
 
 bool hasDicomPreamble(std::span<const std::uint8_t> bytes) {
@@ -294,6 +328,12 @@ bool isDicomFile(const std::filesystem::path& path) {
 }
 
 Result<Image> decodeDicom(std::span<const std::uint8_t> bytes, std::uint64_t maxPixels) {
+    auto decoded = decodeDicomPicture(bytes, maxPixels);
+    if (!decoded) return decoded.error();
+    return std::move(decoded->image);
+}
+
+Result<DicomPicture> decodeDicomPicture(std::span<const std::uint8_t> bytes, std::uint64_t maxPixels) {
     initialiseDcmtk();
     DcmInputBufferStream stream;
     stream.setBuffer(bytes.data(), static_cast<offile_off_t>(bytes.size()));
@@ -306,6 +346,7 @@ Result<Image> decodeDicom(std::span<const std::uint8_t> bytes, std::uint64_t max
 
     DcmDataset* data = file.getDataset();
     if (!data->tagExists(DCM_PixelData)) return Error{"DICOM file holds no image (no Pixel Data)"};
+    DicomIdentity identity = readIdentity(*data);
     Uint16 rows = 0, columns = 0;
     data->findAndGetUint16(DCM_Rows, rows);
     data->findAndGetUint16(DCM_Columns, columns);
@@ -373,7 +414,7 @@ Result<Image> decodeDicom(std::span<const std::uint8_t> bytes, std::uint64_t max
     } catch (const cv::Exception& e) {
         return Error{"DICOM image cannot be converted (" + e.err + ")"};
     }
-    return Image(bgr);
+    return DicomPicture{Image(bgr), std::move(identity)};
 }
 
 }  // namespace orvix

@@ -207,8 +207,19 @@ Result<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& pat
 }
 
 Result<Image> decodeImage(std::span<const std::uint8_t> bytes, std::uint64_t maxPixels) {
+    auto decoded = decodePicture(bytes, maxPixels);
+    if (!decoded) return decoded.error();
+    return std::move(decoded->image);
+}
+
+Result<DecodedPicture> decodePicture(std::span<const std::uint8_t> bytes, std::uint64_t maxPixels) {
+    const auto dicom = [&]() -> Result<DecodedPicture> {
+        auto decoded = decodeDicomPicture(bytes, maxPixels);
+        if (!decoded) return decoded.error();
+        return DecodedPicture{std::move(decoded->image), std::move(decoded->identity)};
+    };
     if (bytes.empty()) return Error{"empty file"};
-    if (hasDicomPreamble(bytes)) return decodeDicom(bytes, maxPixels);
+    if (hasDicomPreamble(bytes)) return dicom();
     // Only formats whose header gives the picture's size go to OpenCV, and the declared size
     // decides before OpenCV allocates anything: a few bytes may declare gigapixels. (OpenCV
     // would also hand unknown signatures to its GDAL decoder through a temporary file.)
@@ -216,7 +227,7 @@ Result<Image> decodeImage(std::span<const std::uint8_t> bytes, std::uint64_t max
     switch (declared.outcome) {
         case HeaderReading::Outcome::UnknownFormat:
             // DICOM data sets without the Part 10 preamble are recognised by their first element.
-            if (looksLikeBareDicom(bytes)) return decodeDicom(bytes, maxPixels);
+            if (looksLikeBareDicom(bytes)) return dicom();
             return Error{"not a decodable picture (unknown format)"};
         case HeaderReading::Outcome::Damaged: return Error{"not a decodable picture (" + declared.reason + ")"};
         case HeaderReading::Outcome::Sized: break;
@@ -253,7 +264,7 @@ Result<Image> decodeImage(std::span<const std::uint8_t> bytes, std::uint64_t max
             case 4: bgr = compositeOnWhite(eight); break;
             default: return Error{"unsupported number of colour channels: " + std::to_string(eight.channels())};
         }
-        return Image(bgr);
+        return DecodedPicture{Image(bgr), std::nullopt};
     } catch (const cv::Exception& e) {
         return Error{"could not convert the picture (" + e.err + ")"};
     }

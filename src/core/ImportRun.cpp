@@ -1,6 +1,7 @@
 #include "orvix/ImportRun.h"
 
 #include "orvix/Console.h"
+#include "orvix/Digest.h"
 #include "orvix/FileUrl.h"
 #include "orvix/ImageDecoder.h"
 #include "orvix/Report.h"
@@ -9,12 +10,14 @@ namespace orvix {
 namespace {
 
 // Read and decode; the file's bytes are released before the classifiers run.
-ImportResult readPicture(const std::filesystem::path& url, Image& picture) {
+ImportResult readPicture(const std::filesystem::path& url, Image& picture, PictureOrigin& origin) {
     auto bytes = readWholeFile(url);
     if (!bytes) return {ImportStatus::Unreadable, bytes.error().message, {}, {}};
-    auto decoded = decodeImage(bytes.value());
+    auto decoded = decodePicture(bytes.value());
     if (!decoded) return {ImportStatus::Undecodable, url.string() + ": " + decoded.error().message, {}, {}};
-    picture = std::move(decoded).value();
+    picture = std::move(decoded->image);
+    // The digest of the bytes analysed, not of the file as it may be when the report is saved.
+    origin = {url, sha256Hex(std::span<const std::uint8_t>(bytes.value())), std::move(decoded->dicom)};
     return {ImportStatus::Analysed, {}, {}, {}};
 }
 
@@ -30,8 +33,10 @@ ImportResult importImage(const ImporterOutcome& outcome, DiagnosisState& state, 
     // Security-scoped access has no counterpart on this platform; it would begin here.
 
     Image picture;
-    ImportResult result = readPicture(url, picture);
+    PictureOrigin origin;
+    ImportResult result = readPicture(url, picture, origin);
     if (result.status == ImportStatus::Analysed) {
+        state.origin = std::move(origin);
         state.fileName = lastPathComponent(url);
         state.img = std::move(picture);
         state.activationMap = ActivationMap{};  // the previous picture's
@@ -43,8 +48,8 @@ ImportResult importImage(const ImporterOutcome& outcome, DiagnosisState& state, 
         // previous picture's probability in the state).
         std::optional<DiseaseAnswer> answer;
         if (disease) answer = diseaseAnswer(state.model->model.metadata(), state.diseaseProbability);
-        state.fullText = composeReport(state.fileName, state.classificationLabel2, state.classificationLabel,
-                                       state.accuracy, answer, Clock::now());
+        state.fullText = composeReport(state.fileName, patientNameOf(state.origin.get()), state.classificationLabel2,
+                                       state.classificationLabel, state.accuracy, answer, Clock::now());
         if (gate) result.gate = std::move(gate).value();
         if (disease) result.disease = std::move(disease).value();
         if (!gate || !disease) {

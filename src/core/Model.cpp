@@ -5,9 +5,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include <openssl/evp.h>
 #include <opencv2/dnn.hpp>
 
+#include "orvix/Digest.h"
 #include "orvix/ImageDecoder.h"
 
 namespace orvix {
@@ -15,19 +15,6 @@ namespace {
 
 constexpr std::uintmax_t kMaxMetadataBytes = 1 << 20;
 constexpr std::uintmax_t kMaxNetworkBytes = 64ull << 20;
-
-std::string sha256Hex(const std::vector<std::uint8_t>& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) return {};
-    std::string hex;
-    char pair[3];
-    for (unsigned int i = 0; i < length; ++i) {
-        std::snprintf(pair, sizeof pair, "%02x", digest[i]);
-        hex += pair;
-    }
-    return hex;
-}
 
 std::vector<double> probabilitiesFrom(const cv::Mat& output, const ModelMetadata& m) {
     std::vector<double> values(output.total());

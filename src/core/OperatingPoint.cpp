@@ -175,8 +175,8 @@ void applyOperatingPoint(DiagnosisState& state, const OperatingPoint& point) {
     // it names the point.
     DiseaseAnswer answer = diseaseAnswer(withOperatingPoint(metadata, point), state.diseaseProbability);
     answer.operatingPoint = point.description();
-    state.fullText = composeReport(state.fileName, state.classificationLabel2, state.classificationLabel,
-                                   state.accuracy, answer, Clock::now());
+    state.fullText = composeReport(state.fileName, patientNameOf(state.origin.get()), state.classificationLabel2,
+                                   state.classificationLabel, state.accuracy, answer, Clock::now());
 }
 
 }  // namespace orvix

@@ -72,7 +72,7 @@ std::string diseaseAnswerLine(const DiseaseAnswer& answer) {
            percentText(answer.threshold) + (answer.borderline ? "; borderline)" : ")");
 }
 
-std::string composeReport(const std::string& fileName, const std::string& gateLabel,
+std::string composeReport(const std::string& fileName, const std::string& patientName, const std::string& gateLabel,
                           const std::string& classificationLabel, double accuracy,
                           const std::optional<DiseaseAnswer>& disease, Clock::time_point now,
                           const std::string& localeId, const std::string& timeZoneId) {
@@ -80,7 +80,9 @@ std::string composeReport(const std::string& fileName, const std::string& gateLa
     report += fileName;
     report += "\nTested Disease: Pneumonia\nTested Date: ";
     report += formatReportDate(now, localeId, timeZoneId);
-    report += "\nPatient's Name:\nTest Result: ";
+    report += "\nPatient's Name:";
+    if (!patientName.empty()) report += " " + patientName;
+    report += "\nTest Result: ";
     report += testResult(gateLabel, classificationLabel);
     report += "\nAccuracy: ";
     report += describeDouble(accuracy * 100.0);
@@ -94,10 +96,11 @@ std::string composeReport(const std::string& fileName, const std::string& gateLa
     return report;
 }
 
-std::string composeReport(const std::string& fileName, const std::string& gateLabel,
+std::string composeReport(const std::string& fileName, const std::string& patientName, const std::string& gateLabel,
                           const std::string& classificationLabel, double accuracy,
                           const std::optional<DiseaseAnswer>& disease, Clock::time_point now) {
-    return composeReport(fileName, gateLabel, classificationLabel, accuracy, disease, now, currentLocaleId());
+    return composeReport(fileName, patientName, gateLabel, classificationLabel, accuracy, disease, now,
+                         currentLocaleId());
 }
 
 }  // namespace orvix

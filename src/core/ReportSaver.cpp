@@ -13,6 +13,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "orvix/Digest.h"
+#include "orvix/ImageDecoder.h"
+
 namespace orvix {
 namespace {
 
@@ -49,6 +52,52 @@ std::optional<std::filesystem::path> xdgDocuments(const std::filesystem::path& h
 
 Status failure(const std::filesystem::path& path, const std::string& why) {
     return Error{"cannot save " + path.string() + ": " + why};
+}
+
+constexpr char kRecordHeader[] = "orvix report record 1";
+constexpr int kMaxReportNames = 10000;
+// A report is a few hundred bytes; one far larger is not the file a record was written for.
+constexpr std::uintmax_t kMaxRecordedReportBytes = 16 << 20;
+
+// The record's name: fixed length, so that a report name near the file system's limit still has one.
+std::filesystem::path recordPath(const std::filesystem::path& report) {
+    return report.parent_path() / (".orvix-record-" + sha256Hex(report.filename().native()).substr(0, 32));
+}
+
+// A path as one line of text: '%', line breaks and other control bytes as %XX.
+std::string percentEncoded(std::string_view bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || c == '%') {
+            out += '%';
+            out += kDigits[byte >> 4];
+            out += kDigits[byte & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string percentDecoded(std::string_view text) {
+    const auto digit = [](char c) {
+        return c >= '0' && c <= '9'   ? c - '0'
+               : c >= 'A' && c <= 'F' ? c - 'A' + 10
+               : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                      : -1;
+    };
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && digit(text[i + 1]) >= 0 && digit(text[i + 2]) >= 0) {
+            out += static_cast<char>(digit(text[i + 1]) * 16 + digit(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
 }
 
 constexpr char kTempPrefix[] = ".orvix-save-";
@@ -159,22 +208,79 @@ Status writeFileAtomically(const std::filesystem::path& path, std::string_view c
     return Done{};
 }
 
-Status saveReport(DiagnosisState& state, const std::filesystem::path& directory) {
-    const std::string text = state.fullText;
-    const std::filesystem::path path = directory / reportFileName(state.fileName);
+std::string reportFileName(const std::string& fileName, int n) {
+    return n <= 1 ? reportFileName(fileName) : "output_" + fileName + " (" + std::to_string(n) + ").txt";
+}
+
+std::optional<ReportRecord> readReportRecord(const std::filesystem::path& report) {
+    std::ifstream in(recordPath(report), std::ios::binary);
+    std::string line, reportDigest, pictureDigest, source;
+    if (!std::getline(in, line) || line != kRecordHeader) return std::nullopt;
+    if (!std::getline(in, line) || !line.starts_with("report ")) return std::nullopt;
+    reportDigest = line.substr(7);
+    if (!std::getline(in, line) || !line.starts_with("picture ")) return std::nullopt;
+    pictureDigest = line.substr(8);
+    if (!std::getline(in, line) || !line.starts_with("source ")) return std::nullopt;
+    source = percentDecoded(line.substr(7));
+    // Only while the report is still the file the record was written with.
+    auto bytes = readWholeFile(report, kMaxRecordedReportBytes);
+    if (!bytes || sha256Hex(std::span<const std::uint8_t>(*bytes)) != reportDigest) return std::nullopt;
+    return ReportRecord{pictureDigest, source};
+}
+
+Result<std::optional<std::filesystem::path>> saveReport(const std::filesystem::path& directory,
+                                                        const std::string& fileName, std::string_view text,
+                                                        const PictureOrigin& picture, const ClashQuestion& ask) {
+    const std::filesystem::path first = directory / reportFileName(fileName);
     std::error_code ec;
     std::filesystem::create_directories(directory, ec);  // XDG: create a missing user directory
     if (std::error_code linkEc; ec && std::filesystem::is_symlink(std::filesystem::symlink_status(directory, linkEc)) &&
                                 !std::filesystem::exists(directory, linkEc))
-        return failure(path, directory.string() + " is a link to nothing (" +
-                                 std::filesystem::read_symlink(directory, ec).string() + ")");
-    if (ec) return failure(path, ec.message());
-    auto written = writeFileAtomically(path, text);
-    if (!written) return written;
-    state.showAlert = true;
-    return Done{};
+        return failure(first, directory.string() + " is a link to nothing (" +
+                                  std::filesystem::read_symlink(directory, ec).string() + ")")
+            .error();
+    if (ec) return failure(first, ec.message()).error();
+
+    // This picture's report, if one of the names holds it; else the first free name.
+    std::optional<std::filesystem::path> target;
+    std::filesystem::path firstFree;
+    std::optional<ReportRecord> firstRecord;
+    for (int n = 1; !target && firstFree.empty(); ++n) {
+        if (n > kMaxReportNames)
+            return failure(first, "every name up to (" + std::to_string(n - 1) + ") is taken").error();
+        const std::filesystem::path candidate = directory / reportFileName(fileName, n);
+        if (std::error_code statEc; !std::filesystem::exists(std::filesystem::symlink_status(candidate, statEc))) {
+            firstFree = candidate;
+            break;
+        }
+        const auto record = readReportRecord(candidate);
+        if (n == 1) firstRecord = record;
+        if (record && record->pictureSha256 == picture.sha256) target = candidate;
+    }
+    if (!target && firstFree == first) target = first;
+    if (!target) {
+        ReportClash clash{first, firstRecord ? std::optional(firstRecord->source) : std::nullopt, firstFree};
+        switch (ask(clash)) {
+            case ClashChoice::Replace: target = first; break;
+            case ClashChoice::KeepBoth: target = firstFree; break;
+            case ClashChoice::Cancel: return std::optional<std::filesystem::path>();
+        }
+    }
+    if (auto written = writeFileAtomically(*target, text); !written) return written.error();
+    // After the report, naming its digest: were the process stopped between the two, the record there
+    // would name the old report's bytes, and the new report would count as nobody's known (asked about),
+    // never as the wrong picture's.
+    std::string record = std::string(kRecordHeader) + "\nreport " + sha256Hex(text) + "\npicture " + picture.sha256 +
+                         "\nsource " + percentEncoded(picture.path.native()) + "\n";
+    static_cast<void>(writeFileAtomically(recordPath(*target), record));
+    return target;
 }
 
-Status saveReport(DiagnosisState& state) { return saveReport(state, documentsDirectory()); }
+Result<std::optional<std::filesystem::path>> saveReport(DiagnosisState& state, const std::filesystem::path& directory,
+                                                        const ClashQuestion& ask) {
+    auto saved = saveReport(directory, state.fileName.get(), state.fullText.get(), state.origin.get(), ask);
+    if (saved && saved->has_value()) state.showAlert = true;
+    return saved;
+}
 
 }  // namespace orvix

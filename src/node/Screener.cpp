@@ -121,8 +121,11 @@ void Screener::screen(DiagnosisState& state, const std::string& uid) {
             written = writeCaptureObject(dataset, capturePicture(shown, screening), spool_.staged(uid + ".sc.dcm"));
         }
         if (written && analysed && reportsDir_) {
-            fs::create_directories(*reportsDir_, ec);
-            written = writeFileAtomically(*reportsDir_ / reportFileName(analysis.fileName), analysis.report);
+            // As orvix-screen does: a film screened again replaces its own report, and another
+            // picture's report of the same name is kept beside it.
+            auto saved = saveReport(*reportsDir_, analysis.fileName, analysis.report, analysis.origin,
+                                    [](const ReportClash&) { return ClashChoice::KeepBoth; });
+            if (!saved) written = saved.error();
         }
         if (!written) {
             Log(Level::Error) << film.string()

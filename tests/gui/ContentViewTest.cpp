@@ -22,6 +22,7 @@
 #include <QtTest>
 
 #include "ContentView.h"
+#include "DicomWriter.h"
 #include "ControlsArea.h"
 #include "Explanations.h"
 #include "ImagePanel.h"
@@ -453,6 +454,108 @@ private slots:
         QCOMPARE(asked, 4);
     }
 
+    // PACS exports name every file alike: a save never replaces another picture's report unasked.
+    void aReportOfAnotherPictureOfTheSameNameIsReplacedOnlyWhenTheUserSays() {
+        MainWindow window(test::fixtureState());
+        window.show();
+        ContentView* view = window.contentView();
+        const auto& folder = home_->path();
+        for (const auto& [sub, source] : {std::pair{"A", kPicture}, {"B", kSecondPicture}}) {
+            std::filesystem::create_directories(folder / sub);
+            std::filesystem::copy_file(source, folder / sub / "IM0001.jpeg");
+        }
+        std::filesystem::create_directories(folder / "C");
+        test::writePicture(folder / "C" / "IM0001.jpeg", test::solid(64, 64, {20, 20, 20}));
+        std::vector<ReportClash> asked;
+        ClashChoice choice = ClashChoice::Cancel;
+        view->controls()->setClashQuestion([&](const ReportClash& clash) {
+            asked.push_back(clash);
+            return choice;
+        });
+        const auto docs = folder / "Documents";
+        QPlainTextEdit* editor = view->controls()->editor()->editor();
+        const auto editAndSave = [&](const QString& text) {
+            editor->moveCursor(QTextCursor::End);
+            QTest::keyClicks(editor, text);
+            view->save();
+        };
+
+        QVERIFY(view->importFile(folder / "A" / "IM0001.jpeg").has_value());
+        editAndSave("A1");
+        editAndSave("A2");  // the same picture again: replaced without a question
+        QVERIFY(asked.empty());
+        QVERIFY(test::readBytes(docs / "output_IM0001.jpeg.txt").ends_with("A1A2"));
+
+        QVERIFY(view->importFile(folder / "B" / "IM0001.jpeg").has_value());
+        editAndSave("B1");  // Cancel: nothing written, the edits kept
+        QCOMPARE(asked.size(), std::size_t{1});
+        QCOMPARE(asked[0].writtenFor, std::optional(folder / "A" / "IM0001.jpeg"));
+        QVERIFY(test::readBytes(docs / "output_IM0001.jpeg.txt").ends_with("A1A2"));
+        QVERIFY(!std::filesystem::exists(docs / "output_IM0001.jpeg (2).txt"));
+        QVERIFY(window.isWindowModified() && !view->state().showAlert.get());
+
+        choice = ClashChoice::KeepBoth;
+        editAndSave("B2");
+        QVERIFY(test::readBytes(docs / "output_IM0001.jpeg (2).txt").ends_with("B1B2"));
+        QVERIFY(test::readBytes(docs / "output_IM0001.jpeg.txt").ends_with("A1A2"));
+        QVERIFY(!window.isWindowModified());
+        QVERIFY(view->controls()->savedMessage()->text()->text().startsWith(
+            "Report saved as output_IM0001.jpeg (2).txt in "));
+        editAndSave("B3");  // B's own report now: replaced without a question
+        QCOMPARE(asked.size(), std::size_t{2});
+        QVERIFY(test::readBytes(docs / "output_IM0001.jpeg (2).txt").ends_with("B1B2B3"));
+
+        // The window's own question: its Replace writes over A's report.
+        view->controls()->setClashQuestion({});
+        QVERIFY(view->importFile(folder / "C" / "IM0001.jpeg").has_value());
+        QString question;
+        test::onNextDialog<QMessageBox>([&question](QMessageBox* box) {
+            question = box->text();
+            for (QAbstractButton* button : box->buttons())
+                if (button->text() == "Replace") button->click();
+        });
+        editAndSave("C1");
+        QVERIFY2(question.contains(QString::fromStdString((folder / "A" / "IM0001.jpeg").string())),
+                 qPrintable(question));
+        QVERIFY(question.contains("output_IM0001.jpeg (3).txt"));
+        QVERIFY(test::readBytes(docs / "output_IM0001.jpeg.txt").ends_with("C1"));
+        QVERIFY(!std::filesystem::exists(docs / "output_IM0001.jpeg (3).txt"));
+    }
+
+    // A DICOM picture names its patient in the title, on the line above the picture, in the report's
+    // name line and on the PDF; the next picture that is no DICOM shows none of it.
+    void aDicomPicturesPatientIsShownEverywhereAndGoesWithIt() {
+        MainWindow window(test::fixtureState());
+        window.resize(1200, 800);
+        window.show();
+        ContentView* view = window.contentView();
+        test::DicomSpec spec{.width = 64,
+                             .height = 64,
+                             .text = {{0x0010, 0x0010, "Doe^John"},
+                                      {0x0010, 0x0020, "12345"},
+                                      {0x0008, 0x0020, "20240131"},
+                                      {0x0018, 0x5101, "PA"}}};
+        spec.samples.assign(64 * 64, 200);
+        test::writeDicom(home_->path() / "IM0001", spec);
+        const QString line = QString("Doe, John · ID 12345 · study 2024-01-31 · view PA");
+        const int fullHeight = view->height();
+
+        QVERIFY(view->importFile(home_->path() / "IM0001").has_value());
+        QCOMPARE(window.windowTitle(), QString("Doe, John (ID 12345) — IM0001[*] — Orvix"));
+        QVERIFY(view->identityLine()->isVisible());
+        QCOMPARE(view->identityLine()->text(), line);
+        QCOMPARE(view->geometryProxy().H, double(fullHeight - view->identityLine()->height()));
+        QVERIFY(view->controls()->editor()->editor()->toPlainText().contains("\nPatient's Name: Doe, John\n"));
+        QCOMPARE(view->examination().patient, line);
+
+        QVERIFY(view->importFile(kPicture).has_value());
+        QCOMPARE(window.windowTitle(), QString("chest-normal-2mp.jpeg[*] — Orvix"));
+        QVERIFY(!view->identityLine()->isVisible());
+        QCOMPARE(view->geometryProxy().H, double(fullHeight));
+        QVERIFY(view->controls()->editor()->editor()->toPlainText().contains("\nPatient's Name:\nTest Result:"));
+        QVERIFY(view->examination().patient.isEmpty());
+    }
+
     // The Test Result line takes no edit, however it comes; the lines around it take them all.
     void theTestResultLineIsReadOnly() {
         QVERIFY(view_->importFile(kPicture).has_value());
@@ -501,7 +604,7 @@ private slots:
     void anEditKeepsTheBytesItDidNotTouch() {
         QFETCH(QByteArray, name);
         const std::string report =
-            composeReport(name.toStdString(), "X-Ray", "NORMAL", 0.5, DiseaseAnswer{0.2, 0.5, false}, Clock::now());
+            composeReport(name.toStdString(), "", "X-Ray", "NORMAL", 0.5, DiseaseAnswer{0.2, 0.5, false}, Clock::now());
         view_->state().fullText = report;
         QPlainTextEdit* editor = view_->controls()->editor()->editor();
         editor->moveCursor(QTextCursor::End);

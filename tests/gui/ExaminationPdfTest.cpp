@@ -34,7 +34,8 @@ Examination sample() {
              "Pneumonia probability: 82.4 % (threshold 34.6 %) — the disease model's probability"},
             "Opacity in the right lower lobe.\nEdited by hand: follow up in two weeks.",
             {"SickClassifier1 (sha256 4518a939b9a7)", "XRayClassifier1 (sha256 0c5e2d81f3aa)"},
-            QDateTime(QDate(2031, 7, 19), QTime(14, 5))};
+            QDateTime(QDate(2031, 7, 19), QTime(14, 5)),
+            "Doe, John · ID 12345 · view PA"};
 }
 
 }  // namespace
@@ -47,10 +48,14 @@ TEST(ExaminationPdf, HoldsEveryElementAsTextOnOnePageReplacingAnEarlierFile) {
     ASSERT_TRUE(writeExaminationPdf(exam, pdf).ok());
 
     const QString text = popplerOutput("pdftotext", {"-layout", pdf, "-"});
-    const QStringList elements =
-        QStringList{"Orvix — chest X-ray screening",           "Not for diagnostic use", exam.fileName, exam.verdict,
-                    "Edited by hand: follow up in two weeks.", "2031-07-19 14:05"} +
-        exam.findings + exam.models;
+    const QStringList elements = QStringList{"Orvix — chest X-ray screening",
+                                             "Not for diagnostic use",
+                                             exam.fileName,
+                                             "Patient: " + exam.patient,
+                                             exam.verdict,
+                                             "Edited by hand: follow up in two weeks.",
+                                             "2031-07-19 14:05"} +
+                                 exam.findings + exam.models;
     for (const QString& expected : elements)
         EXPECT_TRUE(text.contains(expected)) << expected.toStdString() << " missing from:\n" << text.toStdString();
     EXPECT_LT(text.indexOf(exam.findings[0]), text.indexOf(exam.findings[1]));

@@ -16,6 +16,7 @@
 #include "NextDialog.h"
 #include "TestSupport.h"
 #include "TextEditingView.h"
+#include "orvix/Digest.h"
 
 using namespace orvix;
 using namespace orvix::app;
@@ -74,9 +75,14 @@ private slots:
             view->exportPdf();
             QVERIFY(window.close());
         }
-        const std::set<std::string> expected = {".config", ".config/user-dirs.dirs", "Reports",
-                                                "Reports/output_chest-normal-2mp.jpeg.txt",
-                                                "Reports/chest-normal-2mp.jpeg.pdf"};
+        // The report, its record beside it (whose picture it is, ReportSaver.h) and the PDF.
+        const std::set<std::string> expected = {
+            ".config",
+            ".config/user-dirs.dirs",
+            "Reports",
+            "Reports/output_chest-normal-2mp.jpeg.txt",
+            "Reports/.orvix-record-" + sha256Hex(std::string_view("output_chest-normal-2mp.jpeg.txt")).substr(0, 32),
+            "Reports/chest-normal-2mp.jpeg.pdf"};
         const std::set<std::string> found = everythingUnder(home_);
         QStringList names;
         for (const std::string& name : found) names << QString::fromStdString(name);

@@ -8,6 +8,7 @@
 #include <QTableView>
 #include <QtTest>
 
+#include "DicomWriter.h"
 #include "TestSupport.h"
 #include "Worklist.h"
 #include "orvix/Console.h"
@@ -146,6 +147,24 @@ private slots:
             QVERIFY2(text(list, row, Worklist::StatusColumn).startsWith("model not loaded: ") &&
                          reason(list, row).contains("SickClassifier1"),
                      qPrintable(reason(list, row)));
+    }
+
+    // A DICOM picture's row names its patient (the whole patient and study line as its tooltip); other rows none.
+    void aDicomRowNamesItsPatient() {
+        test::TempDir dir;
+        test::DicomSpec spec{.width = 64, .height = 64, .text = {{0x0010, 0x0010, "Doe^John"}, {0x0018, 0x5101, "PA"}}};
+        spec.samples.assign(64 * 64, 200);
+        test::writeDicom(dir / "IM0001", spec);
+        test::writePicture(dir / "plain.png", test::solid(64, 64, cv::Scalar::all(200)));
+        const ConsoleCapture console;
+        Worklist list;
+        QVERIFY(analyse(list, {dir / "IM0001", dir / "plain.png"}));
+        QCOMPARE(text(list, 0, Worklist::PatientColumn), QString("Doe, John (ID ORVIX-TEST)"));
+        QCOMPARE(cell(list, 0, Worklist::PatientColumn).data(Qt::ToolTipRole).toString(),
+                 QString("Doe, John · ID ORVIX-TEST · view PA"));
+        QCOMPARE(text(list, 1, Worklist::PatientColumn), QString());
+        QCOMPARE(list.table()->model()->headerData(Worklist::PatientColumn, Qt::Horizontal).toString(),
+                 QString("Patient"));
     }
 };
 

@@ -79,6 +79,9 @@ void writeDicom(const std::filesystem::path& path, const DicomSpec& s) {
         xfer = EXS_RLELossless;
         check(ds->chooseRepresentation(xfer, nullptr), "RLE");
     }
+    for (const DicomText& t : s.text)
+        check(ds->putAndInsertOFStringArray(DcmTagKey(t.group, t.element), OFString(t.value.data(), t.value.size())),
+              "text element");
     check(file.saveFile(path.c_str(), xfer, EET_ExplicitLength, EGL_recalcGL, EPD_noChange, 0, 0,
                         s.preamble ? EWM_fileformat : EWM_dataset),
           "saveFile");

@@ -9,6 +9,13 @@
 
 namespace orvix::test {
 
+// A text element by its tag, its value as raw bytes (in the data set's Specific Character Set).
+struct DicomText {
+    std::uint16_t group = 0;
+    std::uint16_t element = 0;
+    std::string value;
+};
+
 struct DicomSpec {
     int width = 0;
     int height = 0;
@@ -24,6 +31,7 @@ struct DicomSpec {
     std::vector<std::uint8_t> jpeg;  // when given, Pixel Data is this one codestream (JPEG Baseline) instead of samples
     bool preamble = true;            // Part 10 file (preamble + meta header), else a bare data set
     std::vector<std::uint16_t> samples;  // frames * height * width * (rgb ? 3 : 1), row-major
+    std::vector<DicomText> text;         // put last, over the defaults (Patient's Name "Test^Patient", ...)
 };
 
 // Writes the file; throws std::runtime_error on failure.

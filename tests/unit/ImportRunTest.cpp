@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "DicomWriter.h"
 #include "TestSupport.h"
+#include "orvix/Digest.h"
 #include "orvix/Console.h"
 #include "orvix/FileUrl.h"
 #include "orvix/ImportRun.h"
@@ -118,6 +120,35 @@ TEST_F(ImportRunTest, AStageThatFailsGivesNoLabelOfItsOwnForThisPicture) {
     EXPECT_NE(diag.find("bright.png: not classified (XRayClassifier1: prediction gave no valid probabilities)"),
               std::string::npos)
         << diag;
+}
+
+// The picture's origin follows the picture: a DICOM picture's patient fills the report's name line,
+// the next picture's origin replaces it, and a file that is not decoded leaves it as it was.
+TEST_F(ImportRunTest, TheOriginAndThePatientLineFollowThePicture) {
+    test::DicomSpec spec{.width = 8, .height = 8, .text = {{0x0010, 0x0010, "Doe^John"}, {0x0010, 0x0020, "12345"}}};
+    spec.samples.assign(64, 200);
+    test::writeDicom(dir_ / "IM0001", spec);
+    const auto png = test::writePicture(dir_ / "plain.png", test::solid(8, 8, {200, 200, 200}));
+    test::writeBytes(dir_ / "broken.png", test::readBytes(png).substr(0, 40));
+
+    ASSERT_EQ(importImage(ImporterOutcome::success(dir_ / "IM0001"), state_).status, ImportStatus::Analysed);
+    const PictureOrigin dicom = state_.origin;
+    EXPECT_EQ(dicom.path, dir_ / "IM0001");
+    EXPECT_EQ(dicom.sha256, sha256Hex(test::readBytes(dir_ / "IM0001")));
+    ASSERT_TRUE(dicom.dicom.has_value());
+    EXPECT_EQ(dicom.dicom->patientId, "12345");
+    EXPECT_NE(state_.fullText.get().find("\nPatient's Name: Doe, John\nTest Result: "), std::string::npos)
+        << state_.fullText.get();
+
+    ASSERT_EQ(importImage(ImporterOutcome::success(png), state_).status, ImportStatus::Analysed);
+    EXPECT_EQ(state_.origin.get().path, png);
+    EXPECT_FALSE(state_.origin.get().dicom.has_value());
+    EXPECT_NE(state_.fullText.get().find("\nPatient's Name:\nTest Result: "), std::string::npos)
+        << state_.fullText.get();
+
+    ASSERT_EQ(importImage(ImporterOutcome::success(dir_ / "broken.png"), state_).status, ImportStatus::Undecodable);
+    EXPECT_EQ(state_.origin.get().path, png);
+    EXPECT_EQ(state_.fileName.get(), "plain.png");
 }
 
 TEST(FileUrl, PercentEncodesWhatAPathCannotHoldAndKeepsTheLastComponent) {

@@ -7,16 +7,29 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
+#include "orvix/Digest.h"
 #include "orvix/ReportSaver.h"
 
 namespace orvix {
 namespace {
 
+// The files in dir but the reports' records (".orvix-record-...").
 std::vector<std::string> entries(const std::filesystem::path& dir) {
     std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        if (!e.path().filename().string().starts_with(".orvix-record-")) names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// A save that no other picture's report is in the way of: asking would be a fault.
+Status saveReport(DiagnosisState& state, const std::filesystem::path& dir) {
+    auto saved = orvix::saveReport(state, dir, [](const ReportClash& clash) {
+        ADD_FAILURE() << "asked about " << clash.existing;
+        return ClashChoice::Cancel;
+    });
+    if (!saved) return saved.error();
+    return Done{};
 }
 
 // A record whose report of scan.png was saved once in dir and whose message was dismissed.
@@ -192,6 +205,127 @@ TEST(SaveReport, ADocumentsLinkToNothingIsNamedAsSuch) {
     EXPECT_NE(saved.error().message.find((home / "Documents").string() + " is a link to nothing"), std::string::npos)
         << saved.error().message;
     EXPECT_FALSE(state.showAlert.get());
+}
+
+// Pictures named alike in different folders, as PACS exports have them.
+PictureOrigin picture(const std::string& folder, const std::string& bytes) {
+    return {"/pacs/" + folder + "/IM0001", sha256Hex(bytes)};
+}
+
+// Saves text as IM0001's report of origin into dir, answering a clash with choice (and counting the questions).
+struct Saver {
+    std::filesystem::path dir;
+    ClashChoice choice = ClashChoice::Cancel;
+    std::vector<ReportClash> asked;
+
+    Result<std::optional<std::filesystem::path>> operator()(const PictureOrigin& origin, const std::string& text) {
+        return saveReport(dir, "IM0001", text, origin, [this](const ReportClash& clash) {
+            asked.push_back(clash);
+            return choice;
+        });
+    }
+};
+
+TEST(SaveReportClash, TheSamePictureAgainReplacesItsReportWithoutAQuestion) {
+    test::TempDir dir;
+    Saver save{dir.path()};
+    const auto a = picture("A", "picture a");
+    ASSERT_EQ(save(a, "first").value(), dir / "output_IM0001.txt");
+    // The same bytes from another folder are the same picture.
+    ASSERT_EQ(save(PictureOrigin{"/elsewhere/IM0001", a.sha256}, "second").value(), dir / "output_IM0001.txt");
+    EXPECT_TRUE(save.asked.empty());
+    EXPECT_EQ(test::readBytes(dir / "output_IM0001.txt"), "second");
+    EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"output_IM0001.txt"});
+    const auto record = readReportRecord(dir / "output_IM0001.txt");
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(record->pictureSha256, a.sha256);
+    EXPECT_EQ(record->source, std::filesystem::path("/elsewhere/IM0001"));
+}
+
+TEST(SaveReportClash, AnotherPicturesReportIsReplacedKeptOrLeftAsTheAnswerSays) {
+    struct Case {
+        ClashChoice choice;
+        std::optional<std::string> written;  // the name B's report gets, if any
+        std::string first;                   // what output_IM0001.txt holds afterwards
+    };
+    const Case cases[] = {
+        {ClashChoice::Replace, "output_IM0001.txt", "report of B"},
+        {ClashChoice::KeepBoth, "output_IM0001 (2).txt", "report of A"},
+        {ClashChoice::Cancel, std::nullopt, "report of A"},
+    };
+    for (const auto& c : cases) {
+        test::TempDir dir;
+        Saver save{dir.path(), c.choice};
+        const auto a = picture("A", "picture a"), b = picture("B", "picture b");
+        ASSERT_TRUE(save(a, "report of A"));
+        const auto saved = save(b, "report of B");
+        ASSERT_TRUE(saved) << saved.error().message;
+        ASSERT_EQ(save.asked.size(), 1u);
+        EXPECT_EQ(save.asked[0].existing, dir / "output_IM0001.txt");
+        EXPECT_EQ(save.asked[0].writtenFor, a.path);
+        EXPECT_EQ(save.asked[0].keepBoth, dir / "output_IM0001 (2).txt");
+        EXPECT_EQ(saved->has_value(), c.written.has_value());
+        if (c.written) {
+            EXPECT_EQ(**saved, dir / *c.written);
+        }
+        EXPECT_EQ(test::readBytes(dir / "output_IM0001.txt"), c.first);
+        if (c.choice == ClashChoice::KeepBoth) {
+            EXPECT_EQ(test::readBytes(dir / "output_IM0001 (2).txt"), "report of B");
+        } else {
+            EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"output_IM0001.txt"});
+        }
+    }
+}
+
+// Once both are kept, each picture finds its own report again, and a third picture is offered the next name.
+TEST(SaveReportClash, KeptReportsStayTheirPicturesOnTheNextSave) {
+    test::TempDir dir;
+    Saver save{dir.path(), ClashChoice::KeepBoth};
+    const auto a = picture("A", "picture a"), b = picture("B", "picture b"), c = picture("C", "picture c");
+    ASSERT_TRUE(save(a, "A1"));
+    ASSERT_TRUE(save(b, "B1"));
+    ASSERT_EQ(save.asked.size(), 1u);
+    EXPECT_EQ(save(b, "B2").value(), dir / "output_IM0001 (2).txt");
+    EXPECT_EQ(save(a, "A2").value(), dir / "output_IM0001.txt");
+    EXPECT_EQ(save.asked.size(), 1u) << "a picture's own report is replaced without a question";
+    EXPECT_EQ(save(c, "C1").value(), dir / "output_IM0001 (3).txt");
+    ASSERT_EQ(save.asked.size(), 2u);
+    EXPECT_EQ(save.asked[1].keepBoth, dir / "output_IM0001 (3).txt");
+    EXPECT_EQ(entries(dir.path()),
+              (std::vector<std::string>{"output_IM0001 (2).txt", "output_IM0001 (3).txt", "output_IM0001.txt"}));
+    for (const auto& [name, text] :
+         {std::pair{"output_IM0001.txt", "A2"}, {"output_IM0001 (2).txt", "B2"}, {"output_IM0001 (3).txt", "C1"}})
+        EXPECT_EQ(test::readBytes(dir / name), text) << name;
+}
+
+// A report that no record ties to a picture (written by another program, or changed since its
+// record) is treated as another picture's: asked about, never replaced unasked.
+TEST(SaveReportClash, AReportWithoutAValidRecordIsNobodysKnown) {
+    test::TempDir dir;
+    Saver save{dir.path(), ClashChoice::KeepBoth};
+    const auto a = picture("A", "picture a");
+    test::writeBytes(dir / "output_IM0001.txt", "written by hand");
+    EXPECT_EQ(save(a, "A1").value(), dir / "output_IM0001 (2).txt");
+    ASSERT_EQ(save.asked.size(), 1u);
+    EXPECT_FALSE(save.asked[0].writtenFor.has_value());
+
+    // A's report, edited in another program afterwards: its record no longer describes it.
+    test::writeBytes(dir / "output_IM0001 (2).txt", "A1 with a note");
+    EXPECT_FALSE(readReportRecord(dir / "output_IM0001 (2).txt").has_value());
+    EXPECT_EQ(save(a, "A2").value(), dir / "output_IM0001 (3).txt");
+    EXPECT_EQ(save.asked.size(), 2u);
+    EXPECT_EQ(test::readBytes(dir / "output_IM0001 (2).txt"), "A1 with a note");
+}
+
+// The picture's path is kept whatever bytes it holds (a line feed, '%', bytes that are no UTF-8).
+TEST(SaveReportClash, TheRecordKeepsAnyPath) {
+    test::TempDir dir;
+    Saver save{dir.path(), ClashChoice::KeepBoth};
+    const PictureOrigin odd{"/pacs/line\nfeed %41 \xff/IM0001", sha256Hex(std::string_view("odd"))};
+    ASSERT_TRUE(save(odd, "odd"));
+    ASSERT_TRUE(save(picture("B", "picture b"), "B"));
+    ASSERT_EQ(save.asked.size(), 1u);
+    EXPECT_EQ(save.asked[0].writtenFor, odd.path);
 }
 
 TEST(DocumentsDirectory, XdgUserDirsThenHomeDocuments) {

@@ -13,7 +13,7 @@ const Clock::time_point kWhen = Clock::time_point(std::chrono::seconds(179659329
 
 TEST(ComposeReport, EnglishReportByteForByte) {
     const std::string report =
-        composeReport("a.png", "X-Ray", "NORMAL", 0.5, DiseaseAnswer{0.27, 0.346, true}, kWhen, "en_US", "UTC");
+        composeReport("a.png", "", "X-Ray", "NORMAL", 0.5, DiseaseAnswer{0.27, 0.346, true}, kWhen, "en_US", "UTC");
     // Byte for byte but the space before PM, which is U+202F in newer ICU data and a plain space before.
     EXPECT_TRUE(
         std::regex_match(report, std::regex("Tested File Name: a\\.png\n"
@@ -28,7 +28,7 @@ TEST(ComposeReport, EnglishReportByteForByte) {
 }
 
 TEST(ComposeReport, GermanDateButTheNumberKeepsItsPoint) {
-    const std::string report = composeReport("Röntgen 1.png", "X-Ray", "PNEUMONIA", 0.9876543283462524,
+    const std::string report = composeReport("Röntgen 1.png", "", "X-Ray", "PNEUMONIA", 0.9876543283462524,
                                              DiseaseAnswer{0.99951, 0.5, false}, kWhen, "de_DE", "Europe/Berlin");
     EXPECT_EQ(report,
               "Tested File Name: Röntgen 1.png\n"
@@ -64,13 +64,13 @@ TEST(ComposeReport, PneumoniaProbabilityLineOnlyForAnAnsweredChestXRay) {
     for (const auto& c : cases) {
         std::optional<DiseaseAnswer> answer;
         if (c.probability) answer = diseaseAnswer(model, *c.probability);
-        const std::string report = composeReport("a", c.gate, "NORMAL", 0.25, answer, kWhen, "en_US", "UTC");
+        const std::string report = composeReport("a", "", c.gate, "NORMAL", 0.25, answer, kWhen, "en_US", "UTC");
         EXPECT_TRUE(report.ends_with(std::string("Accuracy: 25.0%\n") + c.expected)) << c.gate << "\n" << report;
     }
     // A clinic's operating point is named on a line of its own; the lines above keep their form.
     DiseaseAnswer local = diseaseAnswer(model, 0.6);
     local.operatingPoint = "local threshold 52.0 %, validated on 312 films on 2026-12-07";
-    EXPECT_TRUE(composeReport("a", "X-Ray", "PNEUMONIA", 0.25, local, kWhen, "en_US", "UTC")
+    EXPECT_TRUE(composeReport("a", "", "X-Ray", "PNEUMONIA", 0.25, local, kWhen, "en_US", "UTC")
                     .ends_with("Accuracy: 25.0%\nPneumonia Probability: 60.0% (threshold 34.6%; borderline)\n"
                                "Operating Point: local threshold 52.0 %, validated on 312 films on 2026-12-07\n"
                                "Additional Info:"));
@@ -88,7 +88,7 @@ TEST(ComposeReport, OnlyAChestXRayGetsADiagnosisAndOnlyExactlyNormalIsNegative) 
                           Case{"X-Ray", "", "POSITIVE"}, Case{"X-Ray", "NORMAL", "NEGATIVE"},
                           Case{"other", "NORMAL", "NOT A CHEST X-RAY"}, Case{"other", "PNEUMONIA", "NOT A CHEST X-RAY"},
                           Case{"x-ray", "PNEUMONIA", "NOT A CHEST X-RAY"}, Case{"", "", "NOT A CHEST X-RAY"}}) {
-        const std::string report = composeReport("a", c.gate, c.disease, 0.25, std::nullopt, kWhen, "en_US", "UTC");
+        const std::string report = composeReport("a", "", c.gate, c.disease, 0.25, std::nullopt, kWhen, "en_US", "UTC");
         EXPECT_NE(report.find(std::string("\nTest Result: ") + c.result + "\nAccuracy: 25.0%\nAdditional Info:"),
                   std::string::npos)
             << c.gate << " / " << c.disease << ":\n"

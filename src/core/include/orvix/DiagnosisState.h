@@ -1,16 +1,20 @@
 #pragma once
 // The one record of the diagnosis screen: fourteen members in a fixed order, then what the
-// disease stage found beside its label (the probability and the heatmap it rests on).
+// disease stage found beside its label (the probability and the heatmap it rests on), and where
+// the picture came from.
 //
 // Every member but `total`, `model` and `model2` is a state cell; copies of the
 // record share the cells (see State.h), so an action holding a copy updates the
 // one screen. `model` and `model2` are shared, loaded once, never replaced.
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "orvix/DicomIdentity.h"
 #include "orvix/Heatmap.h"
 #include "orvix/Image.h"
 #include "orvix/Result.h"
@@ -19,6 +23,19 @@
 #include "orvix/XRayClassifier1.h"
 
 namespace orvix {
+
+// The picture that img shows: the file it was read from, the SHA-256 of the bytes that were
+// decoded (a saved report records it, ReportSaver.h), and who and what it shows where it is DICOM.
+struct PictureOrigin {
+    std::filesystem::path path;
+    std::string sha256;
+    std::optional<DicomIdentity> dicom;
+};
+
+// The DICOM Patient's Name as the report pre-fills it ("" for other pictures).
+inline std::string patientNameOf(const PictureOrigin& origin) {
+    return origin.dicom ? origin.dicom->patientName : std::string();
+}
 
 class DiagnosisState {
 public:
@@ -52,6 +69,8 @@ public:
     // picture clears it until its disease stage has run.
     State<double> diseaseProbability{0.0};
     State<ActivationMap> activationMap{ActivationMap{}};
+    // Written with fileName, for the same picture (a file that is not decoded changes neither).
+    State<PictureOrigin> origin{PictureOrigin{}};
 };
 
 // The disease model's positive label: the threshold rule's label, or else the first label

@@ -8,13 +8,15 @@
 // transfer syntaxes decode through DCMTK's codecs (JPEG baseline/extended/lossless,
 // JPEG-LS, RLE) and, for JPEG 2000 and High-Throughput JPEG 2000, through OpenJPEG: the
 // first frame's codestream becomes uncompressed samples that take the same LUT path.
-// Other compressed syntaxes are refused, naming the syntax. Pixel spacing, orientation
-// and every patient attribute are ignored.
+// Other compressed syntaxes are refused, naming the syntax. Pixel spacing and orientation
+// are ignored; of the patient and the study, the few attributes of DicomIdentity.h are read
+// (as untrusted text) for display and for the report's patient line.
 
 #include <cstdint>
 #include <filesystem>
 #include <span>
 
+#include "orvix/DicomIdentity.h"
 #include "orvix/Image.h"
 #include "orvix/Result.h"
 
@@ -34,5 +36,15 @@ bool isDicomFile(const std::filesystem::path& path);
 // Decodes the first frame. Fails for data DCMTK cannot read, for DICOM without pixel
 // data (a structured report, say), and for pictures over maxPixels.
 Result<Image> decodeDicom(std::span<const std::uint8_t> bytes, std::uint64_t maxPixels);
+
+struct DicomPicture {
+    Image image;
+    DicomIdentity identity;
+};
+
+// The same, with the patient and study the data set names (DicomIdentity.h): the tags are
+// converted from the file's Specific Character Set to UTF-8 where DCMTK knows the set, and
+// taken as they are (then made display text) where it does not or a value does not convert.
+Result<DicomPicture> decodeDicomPicture(std::span<const std::uint8_t> bytes, std::uint64_t maxPixels);
 
 }  // namespace orvix

@@ -13,9 +13,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <vector>
 
+#include "orvix/DicomIdentity.h"
 #include "orvix/Image.h"
 #include "orvix/PictureHeader.h"
 #include "orvix/Result.h"
@@ -33,5 +35,13 @@ Result<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& pat
 // Decodes a file's bytes into a picture. Fails when the bytes are no picture that
 // the decoder reads, or when it has more than maxPixels pixels.
 Result<Image> decodeImage(std::span<const std::uint8_t> bytes, std::uint64_t maxPixels = kMaxPixels);
+
+struct DecodedPicture {
+    Image image;
+    std::optional<DicomIdentity> dicom;  // who and what a DICOM picture shows; nullopt for other formats
+};
+
+// The same, with the patient and study of a DICOM picture (DicomDecoder.h).
+Result<DecodedPicture> decodePicture(std::span<const std::uint8_t> bytes, std::uint64_t maxPixels = kMaxPixels);
 
 }  // namespace orvix

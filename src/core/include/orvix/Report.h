@@ -4,7 +4,7 @@
 //   Tested File Name: a.png
 //   Tested Disease: Pneumonia
 //   Tested Date: Dec 6, 2026, 9:41 PM        (medium date + short time, the user's locale)
-//   Patient's Name:
+//   Patient's Name:                          (a DICOM picture's: "Patient's Name: Doe, John")
 //   Test Result: NEGATIVE                    (see below)
 //   Accuracy: 50.0%                          (accuracy * 100, see describeDouble)
 //   Pneumonia Probability: 27.0% (threshold 34.6%; borderline)
@@ -61,16 +61,18 @@ DiseaseAnswer diseaseAnswer(const ModelMetadata& metadata, double probability);
 // "Pneumonia Probability: 27.0% (threshold 34.6%; borderline)", as above.
 std::string diseaseAnswerLine(const DiseaseAnswer& answer);
 
+// patientName: what follows "Patient's Name:" after a space (a DICOM picture's Patient's Name,
+// see DicomIdentity.h); "" leaves the line as the form has it, for the user to fill in.
 // disease: the disease stage's answer, or nullopt when it did not run; ignored for a picture that
 // is not a chest X-ray. An answer made at a clinic's operating point adds the line
 // "Operating Point: <its description>" after the probability line.
-std::string composeReport(const std::string& fileName, const std::string& gateLabel,
+std::string composeReport(const std::string& fileName, const std::string& patientName, const std::string& gateLabel,
                           const std::string& classificationLabel, double accuracy,
                           const std::optional<DiseaseAnswer>& disease, Clock::time_point now,
                           const std::string& localeId, const std::string& timeZoneId = "");
 
 // The same in the user's locale and zone.
-std::string composeReport(const std::string& fileName, const std::string& gateLabel,
+std::string composeReport(const std::string& fileName, const std::string& patientName, const std::string& gateLabel,
                           const std::string& classificationLabel, double accuracy,
                           const std::optional<DiseaseAnswer>& disease, Clock::time_point now);
 
