@@ -40,14 +40,15 @@ Examination sample() {
 
 }  // namespace
 
+// Every element as text, on one page, replacing an earlier file; a long report shrinks onto that page.
 TEST(ExaminationPdf, HoldsEveryElementAsTextOnOnePageReplacingAnEarlierFile) {
     test::TempDir dir;
     const QString pdf = QString::fromStdString((dir / "exam.pdf").string());
     test::writeBytes(dir / "exam.pdf", "an earlier file");
-    const Examination exam = sample();
+    Examination exam = sample();
     ASSERT_TRUE(writeExaminationPdf(exam, pdf).ok());
 
-    const QString text = popplerOutput("pdftotext", {"-layout", pdf, "-"});
+    QString text = popplerOutput("pdftotext", {"-layout", pdf, "-"});
     const QStringList elements = QStringList{"Orvix — chest X-ray screening",
                                              "Not for diagnostic use",
                                              exam.fileName,
@@ -60,20 +61,14 @@ TEST(ExaminationPdf, HoldsEveryElementAsTextOnOnePageReplacingAnEarlierFile) {
         EXPECT_TRUE(text.contains(expected)) << expected.toStdString() << " missing from:\n" << text.toStdString();
     EXPECT_LT(text.indexOf(exam.findings[0]), text.indexOf(exam.findings[1]));
     EXPECT_TRUE(popplerOutput("pdfinfo", {pdf}).contains("Pages: 1"));
-}
 
-TEST(ExaminationPdf, LongReportShrinksOntoTheOnePage) {
-    test::TempDir dir;
-    const QString pdf = QString::fromStdString((dir / "long.pdf").string());
-    Examination exam = sample();
     exam.picture = QImage();
     exam.verdict.clear();
     QStringList lines;
     for (int i = 1; i <= 150; ++i) lines << QString("Report line %1 of the long report").arg(i, 3, 10, QChar('0'));
     exam.report = lines.join('\n');
     ASSERT_TRUE(writeExaminationPdf(exam, pdf).ok());
-
-    const QString text = popplerOutput("pdftotext", {"-layout", pdf, "-"});
+    text = popplerOutput("pdftotext", {"-layout", pdf, "-"});
     for (const QString& line : {lines.first(), lines[74], lines.last(), exam.models.last()})
         EXPECT_TRUE(text.contains(line)) << line.toStdString() << " missing";
     EXPECT_TRUE(popplerOutput("pdfinfo", {pdf}).contains("Pages: 1"));

@@ -77,11 +77,7 @@ private slots:
         view.zoomAbout(kSquare, fit, factor, at);
         QTEST(view.zoom(), "zoom");
         const QPointF after = fraction(at, view.shown(kSquare, fit));
-        QVERIFY2((after - before).manhattanLength() < 1e-9, qPrintable(QStringLiteral("(%1, %2) became (%3, %4)")
-                                                                           .arg(before.x())
-                                                                           .arg(before.y())
-                                                                           .arg(after.x())
-                                                                           .arg(after.y())));
+        QVERIFY((after - before).manhattanLength() < 1e-9);
         QVERIFY2(kSquare.contains(view.shown(kSquare, fit)) || view.zoom() > 1, "a picture below fit stays whole");
     }
 
@@ -117,11 +113,7 @@ private slots:
 
     void mouseZoomsPansAndWindowsAndANewPictureResets() {
         PictureView view;
-        view.resize(400, 300);
-        view.setPicture(ramp(800, 400));
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-
+        showPicture(view, {400, 300}, ramp(800, 400));
         const QRect fitted = view.pictureRect();
         const QPointF at(100, 150);  // a quarter across: stays there through two notches
         const QPointF before = fraction(at, fitted);
@@ -161,24 +153,6 @@ private slots:
         QCOMPARE(view.pictureRect(), QRect((100 + strip) / 2, 0, 300 - strip, 300 - strip));
     }
 
-    // Showing the heatmap neither moves nor shrinks the picture, nor changes the zoom.
-    void theHeatmapChangesNeitherBoxNorZoom() {
-        PictureView view;
-        showPicture(view, {400, 300}, ramp(800, 400));
-        view.setActivationMap(evidence(), {});
-        const QPointF at(120, 100);
-        QWheelEvent wheel(at, at, {}, {0, 120}, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(&view, &wheel);
-        const QRect before = view.pictureRect();
-        const double zoom = view.zoom();
-        view.setHeatmapShown(true);
-        QVERIFY(view.heatmapDrawn());
-        QCOMPARE(view.pictureRect(), before);
-        QCOMPARE(view.zoom(), zoom);
-        view.setHeatmapShown(false);
-        QCOMPARE(view.pictureRect(), before);
-    }
-
     // The scale's texts never overlap and stay in the box; the 50 % mark is there wherever it fits.
     void legendLabelsNeverOverlap_data() {
         QTest::addColumn<QSize>("box");
@@ -215,11 +189,21 @@ private slots:
         if (box.width() >= 400) QVERIFY2(texts.size() == 4, qPrintable(texts.join(" | ")));
     }
 
-    // Opacity blends the tint with the grey under it; invert and the presets act on the grey only.
-    void opacityInvertAndPresets() {
+    // Showing the heatmap neither moves nor shrinks the picture, nor changes the zoom; opacity blends the
+    // tint with the grey under it; invert and the presets act on the grey only.
+    void heatmapOpacityInvertAndPresets() {
         PictureView view;
         showPicture(view, {300, 300}, Image(cv::Mat(64, 64, CV_8UC1, cv::Scalar(100))));
         view.setActivationMap(evidence(), {});
+        QTest::keyClick(&view, Qt::Key_Plus);
+        const QRect box = view.pictureRect();
+        view.setHeatmapShown(true);
+        QVERIFY(view.heatmapDrawn());
+        QCOMPARE(view.pictureRect(), box);
+        QCOMPARE(view.zoom(), PictureView::kZoomStep);
+        view.setHeatmapShown(false);
+        QCOMPARE(view.pictureRect(), box);
+        view.resetView();
         view.setHeatmapShown(true);
         const QColor tint = view.shownImage().pixelColor(32, 32);
         QVERIFY(tint != QColor(100, 100, 100));
@@ -270,8 +254,7 @@ private slots:
         QVERIFY(view->grab().toImage().pixelColor(edge) != themeColours().focusRing);
         view->setFocus();
         QTRY_VERIFY(view->hasFocus());
-        QCOMPARE(view->grab().toImage().pixelColor(edge), themeColours().focusRing);
-        QVERIFY(contrastRatio(themeColours().focusRing, view->palette().color(QPalette::Window)) >= 3);
+        QCOMPARE(view->grab().toImage().pixelColor(edge), themeColours().focusRing);  // its contrast: ReadingWindowTest
     }
 };
 

@@ -45,15 +45,24 @@ TEST(DescribeCollections, EmptyAndQuotedLines) {
     EXPECT_EQ(describeNames({"a\"b"}), "[\"a\\\"b\"]");
 }
 
-TEST(ClassifyStages, GateRejectionStillRunsTheDiseaseStageAndPrintsTheBlock) {
+// Without a picture neither stage writes or prints; a rejected picture still goes through the disease stage.
+TEST(ClassifyStages, NoPictureMeansNoWritesAndGateRejectionStillRunsTheDiseaseStage) {
     DiagnosisState state = test::fixtureState();
-    state.img = Image(test::solid(300, 200, cv::Scalar(0, 0, 200)));  // dark red: not an X-ray, PNEUMONIA
+    state.classificationLabel = "NORMAL";
+    state.classificationLabel2 = "X-Ray";
+    state.accuracy = 0.9;
     ConsoleCapture console;
+    EXPECT_FALSE(classifyXRay(state));
+    EXPECT_FALSE(classifyPneumonia(state));
+    EXPECT_EQ(state.classificationLabel.get(), "NORMAL");
+    EXPECT_EQ(state.classificationLabel2.get(), "X-Ray");
+    EXPECT_EQ(state.accuracy.get(), 0.9);
 
+    state.img = Image(test::solid(300, 200, cv::Scalar(0, 0, 200)));  // dark red: not an X-ray, PNEUMONIA
     auto gate = classifyXRay(state);
     ASSERT_TRUE(gate);
     EXPECT_EQ(state.classificationLabel2.get(), "other");
-    EXPECT_EQ(console.text(), "") << "the gate prints nothing";
+    EXPECT_EQ(console.text(), "") << "neither a missing picture nor the gate prints";
     EXPECT_GT(state.accuracy.get(), 0.5);
     EXPECT_LE(state.accuracy.get(), 1.0) << "a fraction, not a percentage";
     EXPECT_EQ(state.accuracy.get(), gate->classLabelProbs.at("other"));
@@ -67,20 +76,6 @@ TEST(ClassifyStages, GateRejectionStillRunsTheDiseaseStageAndPrintsTheBlock) {
     EXPECT_EQ(console.text(), "==================\n[\"NORMAL\": " + describeDouble(p.at("NORMAL")) +
                                   ", \"PNEUMONIA\": " + describeDouble(p.at("PNEUMONIA")) +
                                   "]\n[\"classLabel\", \"classLabelProbs\"]\nPNEUMONIA\n==================\n");
-}
-
-TEST(ClassifyStages, NoPictureMeansNoWrites) {
-    DiagnosisState state = test::fixtureState();
-    state.classificationLabel = "NORMAL";
-    state.classificationLabel2 = "X-Ray";
-    state.accuracy = 0.9;
-    ConsoleCapture console;
-    EXPECT_FALSE(classifyXRay(state));
-    EXPECT_FALSE(classifyPneumonia(state));
-    EXPECT_EQ(state.classificationLabel.get(), "NORMAL");
-    EXPECT_EQ(state.classificationLabel2.get(), "X-Ray");
-    EXPECT_EQ(state.accuracy.get(), 0.9);
-    EXPECT_EQ(console.text(), "");
 }
 
 }  // namespace
