@@ -27,9 +27,8 @@ cv::Mat readExpected(const std::filesystem::path& path) {
     header >> width >> height >> channels;
     const auto offset = bytes.find('\n') + 1;
     cv::Mat rgb(height, width, CV_8UC(channels), const_cast<char*>(bytes.data() + offset));
-    cv::Mat out;
+    cv::Mat out = rgb.clone();
     if (channels == 3) cv::cvtColor(rgb, out, cv::COLOR_RGB2BGR);
-    else out = rgb.clone();
     return out;
 }
 

@@ -50,7 +50,6 @@ TEST(HostileInputs, EachGivesItsOutcomeAndLeavesThePreviousPictureOtherwise) {
     setConsoleStream(&console);
     setDiagnosticStream(&diagnostics);
     const auto good = test::fixtures() / "pictures" / "other-xray-knee.png";
-    int checked = 0;
     for (const auto& [hex, outcome] : expected.items()) {
         const std::string name = fromHex(hex);
         SCOPED_TRACE(name);
@@ -82,11 +81,9 @@ TEST(HostileInputs, EachGivesItsOutcomeAndLeavesThePreviousPictureOtherwise) {
                 << "exactly one diagnostic line: " << diag;
             EXPECT_NE(diag.find(name), std::string::npos) << diag;
         }
-        ++checked;
     }
     setConsoleStream(&std::cout);
     setDiagnosticStream(&std::cerr);
-    EXPECT_EQ(checked, static_cast<int>(expected.size()));
 }
 
 }  // namespace

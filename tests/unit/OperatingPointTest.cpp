@@ -23,7 +23,7 @@ OperatingPoint pointFor(const DiagnosisState& state, double threshold) {
     return p;
 }
 
-TEST(OperatingPointTest, SavedPointLoadsBackForItsModels) {
+TEST(OperatingPointTest, SavedPointLoadsBackOnlyForItsModelsAndARefusalNamesTheFile) {
     auto state = test::fixtureState();
     const auto& disease = state.model->model.metadata();
     const auto& gate = state.model2->model.metadata();
@@ -34,13 +34,7 @@ TEST(OperatingPointTest, SavedPointLoadsBackForItsModels) {
     EXPECT_DOUBLE_EQ(loaded->threshold, 0.52);
     EXPECT_EQ(loaded->auc.high, 0.98);
     EXPECT_EQ(loaded->description(), "local threshold 52.0 %, validated on 312 films on 2026-12-07");
-}
 
-TEST(OperatingPointTest, PointForOtherModelsOrMalformedIsRefusedNamingTheFile) {
-    auto state = test::fixtureState();
-    const auto& disease = state.model->model.metadata();
-    const auto& gate = state.model2->model.metadata();
-    test::TempDir dir;
     auto otherDisease = pointFor(state, 0.5), otherGate = pointFor(state, 0.5);
     otherDisease.diseaseSha256 = std::string(64, 'a');
     otherGate.gateSha256 = std::string(64, 'b');
@@ -52,10 +46,10 @@ TEST(OperatingPointTest, PointForOtherModelsOrMalformedIsRefusedNamingTheFile) {
           {"threshold.json", bad, "threshold must lie"},
           {"text.json", std::string("threshold=0.5"), "not a JSON object"}}) {
         test::writeBytes(dir / name, text);
-        auto loaded = loadOperatingPoint(dir / name, disease, gate);
-        ASSERT_FALSE(loaded) << name;
-        EXPECT_NE(loaded.error().message.find((dir / name).string()), std::string::npos) << loaded.error().message;
-        EXPECT_NE(loaded.error().message.find(reason), std::string::npos) << loaded.error().message;
+        auto refused = loadOperatingPoint(dir / name, disease, gate);
+        ASSERT_FALSE(refused) << name;
+        EXPECT_NE(refused.error().message.find((dir / name).string()), std::string::npos) << refused.error().message;
+        EXPECT_NE(refused.error().message.find(reason), std::string::npos) << refused.error().message;
     }
     EXPECT_FALSE(loadOperatingPoint(dir / "missing.json", disease, gate));
 }
@@ -81,16 +75,16 @@ TEST(OperatingPointTest, BorderlineBandKeepsItsLogitWidthAroundTheNewThreshold) 
 TEST(OperatingPointTest, FoundInTheUserConfigurationThenTheSystem) {
     test::TempDir dir;
     const auto xdg = dir / "xdg", home = dir / "home", system = dir / "etc";
-    const auto none = findOperatingPoint(test::environment({{"XDG_CONFIG_HOME", xdg.string()}}), system);
-    EXPECT_FALSE(none);
+    const auto inXdg = [&] {
+        return findOperatingPoint(test::environment({{"XDG_CONFIG_HOME", xdg.string()}}), system);
+    };
+    EXPECT_FALSE(inXdg());
     std::filesystem::create_directories(system);
     test::writeBytes(system / "operating-point.json", "{}");
-    EXPECT_EQ(findOperatingPoint(test::environment({{"XDG_CONFIG_HOME", xdg.string()}}), system),
-              system / "operating-point.json");
+    EXPECT_EQ(inXdg(), system / "operating-point.json");
     std::filesystem::create_directories(xdg / "orvix");
     test::writeBytes(xdg / "orvix" / "operating-point.json", "{}");
-    EXPECT_EQ(findOperatingPoint(test::environment({{"XDG_CONFIG_HOME", xdg.string()}}), system),
-              xdg / "orvix" / "operating-point.json");
+    EXPECT_EQ(inXdg(), xdg / "orvix" / "operating-point.json");
     std::filesystem::create_directories(home / ".config" / "orvix");
     test::writeBytes(home / ".config" / "orvix" / "operating-point.json", "{}");
     EXPECT_EQ(findOperatingPoint(test::environment({{"HOME", home.string()}}), system),

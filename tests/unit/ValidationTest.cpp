@@ -53,7 +53,6 @@ double bruteForceThreshold(const std::vector<LabelledScore>& films, double targe
 
 TEST(ValidationTest, AucCountsEveryPairWithTiesAsHalf) {
     for (const auto& films : fixtureSets()) EXPECT_NEAR(rocAuc(films), pairCountAuc(films), 1e-9);
-    EXPECT_NEAR(rocAuc(fixtureSets()[2]), 0.5, 1e-12);
 }
 
 TEST(ValidationTest, WilsonBoundsAreTheRootsOfItsQuadratic) {
