@@ -164,6 +164,11 @@ Worklist::Worklist(QWidget* parent)
     header->setSectionResizeMode(ProbabilityColumn, QHeaderView::ResizeToContents);
     header->setMinimumSectionSize(fontMetrics().horizontalAdvance(QStringLiteral("File name")) + 24);
     header->resizeSection(StatusColumn, fontMetrics().horizontalAdvance(QStringLiteral("not classified")) + 24);
+    // The patient column appears with the first DICOM picture that names one, so that a list of
+    // other pictures gives its room to the names.
+    header->setSectionResizeMode(PatientColumn, QHeaderView::Interactive);
+    header->resizeSection(PatientColumn, fontMetrics().horizontalAdvance(QStringLiteral("Doe, John (ID 1234567)")));
+    table_->setColumnHidden(PatientColumn, true);
     table_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);  // the order of adding
     table_->setSortingEnabled(true);
     progress_->setObjectName("worklistProgress");
@@ -322,6 +327,7 @@ void Worklist::apply(const Outcome& outcome) {
         QStandardItem* patient = cell(outcome.id, PatientColumn);
         setText(patient, outcome.patient);
         patient->setToolTip(outcome.identity);
+        table_->setColumnHidden(PatientColumn, false);
     }
     progress_->setValue(++runDone_);
     rowSettled();

@@ -295,6 +295,7 @@ private slots:
         QHeaderView* header = table->horizontalHeader();
         const QFontMetrics metrics(header->font());
         for (int column = 0; column < header->count(); ++column) {
+            if (header->isSectionHidden(column)) continue;  // the patient column, until a DICOM picture names one
             const QString title = table->model()->headerData(column, Qt::Horizontal).toString();
             QVERIFY2(header->sectionSize(column) >= metrics.horizontalAdvance(title) + 8, qPrintable(title));
         }

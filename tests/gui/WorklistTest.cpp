@@ -158,11 +158,14 @@ private slots:
         test::writePicture(dir / "plain.png", test::solid(64, 64, cv::Scalar::all(200)));
         const ConsoleCapture console;
         Worklist list;
-        QVERIFY(analyse(list, {dir / "IM0001", dir / "plain.png"}));
-        QCOMPARE(text(list, 0, Worklist::PatientColumn), QString("Doe, John (ID ORVIX-TEST)"));
-        QCOMPARE(cell(list, 0, Worklist::PatientColumn).data(Qt::ToolTipRole).toString(),
+        QVERIFY(analyse(list, {dir / "plain.png"}));
+        QVERIFY(list.table()->isColumnHidden(Worklist::PatientColumn));  // no patient yet: the names keep the room
+        QVERIFY(analyse(list, {dir / "IM0001"}));
+        QVERIFY(!list.table()->isColumnHidden(Worklist::PatientColumn));
+        QCOMPARE(text(list, 1, Worklist::PatientColumn), QString("Doe, John (ID ORVIX-TEST)"));
+        QCOMPARE(cell(list, 1, Worklist::PatientColumn).data(Qt::ToolTipRole).toString(),
                  QString("Doe, John · ID ORVIX-TEST · view PA"));
-        QCOMPARE(text(list, 1, Worklist::PatientColumn), QString());
+        QCOMPARE(text(list, 0, Worklist::PatientColumn), QString());
         QCOMPARE(list.table()->model()->headerData(Worklist::PatientColumn, Qt::Horizontal).toString(),
                  QString("Patient"));
     }
