@@ -33,9 +33,11 @@
 #include "ImagePanel.h"
 #include "LocalFile.h"
 #include "Palette.h"
+#include "PacsReceiver.h"
 #include "PictureView.h"
 #include "LocalOperatingPoint.h"
 #include "ReadingScreen.h"
+#include "ReceiveDialog.h"
 #include "ResultPanel.h"
 #include "ValidationDialog.h"
 #include "Worklist.h"
@@ -165,6 +167,22 @@ MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(pare
     export_ = file->addAction(QStringLiteral("&Export PDF…"), QKeySequence(QStringLiteral("Ctrl+E")), content_,
                               qOverload<>(&ContentView::exportPdf));
     print_ = file->addAction(QStringLiteral("&Print…"), QKeySequence::Print, this, qOverload<>(&MainWindow::print));
+    // Off at every start: whether and as what the window receives is not remembered.
+    receiver_ = new PacsReceiver(this);
+    connect(receiver_, &PacsReceiver::filmReceived, this,
+            [this](const std::filesystem::path& film) { addToWorklist({film}); });
+    receive_ = file->addAction(QStringLiteral("&Receive from PACS…"));
+    receive_->setCheckable(true);
+    receive_->setShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+R")));
+    connect(receive_, &QAction::triggered, this, [this](bool checked) {
+        if (!checked) {
+            stopReceiving();
+            return;
+        }
+        receive_->setChecked(false);  // until the dialog has started it
+        ReceiveDialog dialog([this](const ReceiveSettings& s) { return startReceiving(s); }, this);
+        dialog.exec();
+    });
     // The pictures of this session only: nothing is written to remember them.
     recent_ = file->addMenu(QStringLiteral("Recent Fi&les"));
     recent_->setEnabled(false);
@@ -242,6 +260,10 @@ MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(pare
     readout_ = new QLabel(this);
     readout_->setObjectName("viewReadout");
     statusBar()->addPermanentWidget(readout_);
+    receiving_ = new QLabel(this);
+    receiving_->setObjectName("receiving");
+    statusBar()->addPermanentWidget(receiving_);
+    receiving_->hide();
     connect(picture, &PictureView::viewChanged, this, &MainWindow::updateReadout);
 
     // A failed save or import is never silent.
@@ -274,6 +296,8 @@ MainWindow::MainWindow(DiagnosisState state, QWidget* parent) : QMainWindow(pare
 }
 
 MainWindow::~MainWindow() {
+    // Before the worklist goes: no film may arrive for it after.
+    receiver_->stop();
     for (auto& remove : unobserve_) remove();
     reading_->leave();
     delete reading_;
@@ -415,8 +439,29 @@ void MainWindow::updateTitle() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (content_->keepOrSaveEdits()) event->accept();
-    else event->ignore();
+    if (!content_->keepOrSaveEdits()) {
+        event->ignore();
+        return;
+    }
+    stopReceiving();
+    event->accept();
+}
+
+Status MainWindow::startReceiving(const ReceiveSettings& settings) {
+    if (const Status started = receiver_->start(settings); !started) return started;
+    receive_->setChecked(true);
+    receiving_->setText(QStringLiteral("Receiving as %1 on port %2")
+                            .arg(QString::fromStdString(settings.server.aet))
+                            .arg(settings.server.port));
+    receiving_->show();
+    return Done{};
+}
+
+void MainWindow::stopReceiving() {
+    receiver_->stop();
+    receive_->setChecked(false);
+    receiving_->hide();
+    receiving_->clear();
 }
 
 QString MainWindow::aboutText() const {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "orvix/DiagnosisState.h"
+#include "orvix/Result.h"
 
 class QAction;
 class QCloseEvent;
@@ -22,7 +23,9 @@ class QPrinter;
 namespace orvix::app {
 
 class ContentView;
+class PacsReceiver;
 class ReadingScreen;
+struct ReceiveSettings;
 class ValidationDialog;
 class Worklist;
 
@@ -45,6 +48,15 @@ public:
     // The status bar's readout of zoom and window/level.
     QLabel* readout() const { return readout_; }
     Worklist* worklist() const { return worklist_; }
+    // File -> Receive from PACS…, checked while receiving; its status-bar label says as what.
+    QAction* receiveAction() const { return receive_; }
+    QLabel* receivingLabel() const { return receiving_; }
+    PacsReceiver* receiver() const { return receiver_; }
+    // Starts receiving as Receive from PACS… does after its dialog: each film kept joins the
+    // worklist. Fails as PacsReceiver::start does.
+    Status startReceiving(const ReceiveSettings& settings);
+    // Stops receiving; the port is free again when it returns.
+    void stopReceiving();
     // Opens the command line's FILEs: a single picture on the screen; a folder, or more than one
     // FILE, in the worklist (the first picture named also on the screen).
     void openArguments(const std::vector<std::filesystem::path>& paths);
@@ -67,7 +79,8 @@ public:
     void showReadingTheResult();
 
 protected:
-    // Unsaved report edits are saved, discarded or keep the window open, as the user says.
+    // Unsaved report edits are saved, discarded or keep the window open, as the user says; a
+    // window that closes stops receiving.
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -90,6 +103,9 @@ private:
     QAction* export_ = nullptr;
     QAction* print_ = nullptr;
     QMenu* recent_ = nullptr;
+    QAction* receive_ = nullptr;
+    QLabel* receiving_ = nullptr;
+    PacsReceiver* receiver_ = nullptr;
     QLabel* readout_ = nullptr;
     ReadingScreen* reading_ = nullptr;
     Worklist* worklist_;

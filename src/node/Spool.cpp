@@ -86,11 +86,13 @@ Status moveDurably(const fs::path& from, const fs::path& to) {
 
 Spool::Spool(Spool&& other) noexcept : dir_(std::move(other.dir_)), screened_(std::move(other.screened_)) {}
 
-Result<Spool> Spool::open(const fs::path& dir) {
+Result<Spool> Spool::open(const fs::path& dir, Layout layout) {
     Spool spool;
     spool.dir_ = dir;
     std::error_code ec;
-    for (const auto& sub : {dir, dir / "done", dir / "outbox", dir / "sent"}) {
+    std::vector<fs::path> folders{dir};
+    if (layout == Layout::Node) folders.insert(folders.end(), {dir / "done", dir / "outbox", dir / "sent"});
+    for (const auto& sub : folders) {
         fs::create_directories(sub, ec);
         if (ec) return Error{"cannot create " + sub.string() + ": " + ec.message()};
         if (::access(sub.c_str(), W_OK | X_OK) != 0) return failure(sub, std::strerror(errno));
@@ -99,6 +101,7 @@ Result<Spool> Spool::open(const fs::path& dir) {
             if (name.find(kTempMark) != std::string::npos && entry.is_regular_file(ec)) fs::remove(entry.path(), ec);
         }
     }
+    if (layout == Layout::FilmsOnly) return spool;
 
     // Each line that ends in a line feed was committed; a last one without was cut short by a
     // stop before it was flushed, so it commits nothing and is cut off.

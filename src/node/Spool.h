@@ -44,10 +44,15 @@ Status moveDurably(const std::filesystem::path& from, const std::filesystem::pat
 
 class Spool {
 public:
+    // What open makes of the folder: the node's whole spool, or only its root for a receiver that
+    // keeps the films and answers nothing (the window's Receive from PACS): no subfolder is made
+    // and results.jsonl is not read, so that every film counts as not yet screened.
+    enum class Layout { Node, FilmsOnly };
+
     // Creates the folders when missing, removes temporary files a stop left behind, cuts off a
     // last line of results.jsonl that a stop cut short, and reads which films it answers.
     // Fails naming the folder or file and the reason.
-    static Result<Spool> open(const std::filesystem::path& dir);
+    static Result<Spool> open(const std::filesystem::path& dir, Layout layout = Layout::Node);
 
     const std::filesystem::path& dir() const { return dir_; }
     std::filesystem::path film(const std::string& uid) const { return dir_ / (uid + ".dcm"); }

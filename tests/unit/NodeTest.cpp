@@ -130,6 +130,21 @@ TEST(Spool, AResultsFileOfSomethingElseIsRefused) {
     EXPECT_NE(spool.error().message.find("line 1 is not a result of orvix-node"), std::string::npos);
 }
 
+// The window's receiver keeps only films in the user's folder: no subfolders made, and a results.jsonl of the
+// user's own neither read nor refused (every film counts as not yet screened).
+TEST(Spool, FilmsOnlyMakesNoSubfoldersAndReadsNoResults) {
+    TempDir dir;
+    test::writeBytes(dir / "results.jsonl", "{\"sopInstanceUid\":\"1.2.3\"}\nnot a result\n");
+    const auto spool = Spool::open(dir / "films", Spool::Layout::FilmsOnly);
+    ASSERT_TRUE(spool) << spool.error().message;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "films"), {}), 0);
+    std::filesystem::rename(dir / "results.jsonl", dir / "films" / "results.jsonl");
+    const auto again = Spool::open(dir / "films", Spool::Layout::FilmsOnly);
+    ASSERT_TRUE(again) << again.error().message;
+    EXPECT_FALSE(again->screened("1.2.3"));
+    EXPECT_FALSE(Spool::open(dir / "films"));  // the node's spool would refuse that file
+}
+
 // After a stop: staged results of a committed film are published, those of a film not committed
 // are thrown away (it is screened again and stages new ones); temporary files go.
 TEST(Spool, StagedResultsArePublishedOnlyForCommittedFilms) {
