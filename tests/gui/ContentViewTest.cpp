@@ -65,9 +65,7 @@ class ContentViewTest : public QObject {
 
 private slots:
     void init() {
-        home_ = std::make_unique<test::TempDir>();
-        homeEnv_ = std::make_unique<test::ScopedEnv>("HOME", home_->path().string());
-        configEnv_ = std::make_unique<test::ScopedEnv>("XDG_CONFIG_HOME", std::nullopt);
+        home_ = std::make_unique<test::FreshHome>();
         view_ = std::make_unique<ContentView>(test::fixtureState());
         view_->resize(1200, 800);
         view_->show();
@@ -75,8 +73,6 @@ private slots:
     }
     void cleanup() {
         view_.reset();
-        configEnv_.reset();
-        homeEnv_.reset();
         home_.reset();
     }
 
@@ -757,9 +753,7 @@ private slots:
     }
 
 private:
-    std::unique_ptr<test::TempDir> home_;
-    std::unique_ptr<test::ScopedEnv> homeEnv_;
-    std::unique_ptr<test::ScopedEnv> configEnv_;
+    std::unique_ptr<test::FreshHome> home_;
     std::unique_ptr<ContentView> view_;
 };
 

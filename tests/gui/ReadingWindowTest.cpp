@@ -70,15 +70,9 @@ class ReadingWindowTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() {
-        home_ = std::make_unique<test::TempDir>();
-        homeEnv_ = std::make_unique<test::ScopedEnv>("HOME", home_->path().string());
-        configEnv_ = std::make_unique<test::ScopedEnv>("XDG_CONFIG_HOME", std::nullopt);
-    }
+    void init() { home_ = std::make_unique<test::FreshHome>(); }
     void cleanup() {
         applyTheme(Theme::Light);
-        configEnv_.reset();
-        homeEnv_.reset();
         home_.reset();
     }
 
@@ -347,9 +341,7 @@ private slots:
     }
 
 private:
-    std::unique_ptr<test::TempDir> home_;
-    std::unique_ptr<test::ScopedEnv> homeEnv_;
-    std::unique_ptr<test::ScopedEnv> configEnv_;
+    std::unique_ptr<test::FreshHome> home_;
 };
 
 QTEST_MAIN(ReadingWindowTest)

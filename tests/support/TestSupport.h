@@ -107,4 +107,16 @@ private:
     std::optional<std::string> old_;
 };
 
+// A temporary HOME with XDG_CONFIG_HOME unset, for the life of the object: what the window writes
+// lands under it, and no configuration of the user running the tests is read.
+class FreshHome {
+public:
+    FreshHome() : home_("HOME", dir_.path().string()), config_("XDG_CONFIG_HOME", std::nullopt) {}
+    const std::filesystem::path& path() const { return dir_.path(); }
+
+private:
+    TempDir dir_;
+    ScopedEnv home_, config_;
+};
+
 }  // namespace orvix::test
