@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # Only what the package holds is built (not the tests and benchmarks), and installing builds nothing more.
 cmake --preset release -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
-cmake --build --preset release --target orvix orvix-screen orvix_models orvix_packaging_files
+cmake --build --preset release --target orvix orvix-screen orvix-node orvix_models orvix_packaging_files
 rm -f build-release/orvix_*.deb
 (cd build-release && cpack -G DEB)
 ls build-release/orvix_*.deb
