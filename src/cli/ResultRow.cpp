@@ -64,12 +64,12 @@ nlohmann::json jsonRow(const Row& row) {
 }
 
 Analysis analysePicture(const FoundPicture& picture, DiagnosisState& state, bool withHeatmap,
-                        const OperatingPoint* point) {
+                        const OperatingPoint* point, PictureDigest digest) {
     Analysis a;
     Row& row = a.row;
     row.path = picture.path;
     row.stamp = fileStamp(row.path);
-    row.result = importImage(ImporterOutcome::success(row.path), state, Preparation::Shared);
+    row.result = importImage(ImporterOutcome::success(row.path), state, Preparation::Shared, digest);
     if (row.result.status == ImportStatus::Analysed || row.result.status == ImportStatus::Unclassified)
         row.dicom = state.origin.get().dicom;
     if (row.result.status != ImportStatus::Analysed) {

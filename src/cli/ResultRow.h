@@ -62,8 +62,9 @@ struct Analysis {
 };
 
 // The window's import run on one picture, with the state's own models (Preparation::Shared).
-// With a clinic's operating point, the verdict (and the report) are its threshold's.
+// With a clinic's operating point, the verdict (and the report) are its threshold's. A run that
+// saves no report skips the picture's digest (origin.sha256 is then empty).
 Analysis analysePicture(const FoundPicture& picture, DiagnosisState& state, bool withHeatmap,
-                        const OperatingPoint* point);
+                        const OperatingPoint* point, PictureDigest digest = PictureDigest::Taken);
 
 }  // namespace orvix::cli

@@ -231,8 +231,8 @@ struct Job {
 class Pipeline {
 public:
     Pipeline(const std::vector<Job>& files, std::vector<DiagnosisState>& states, bool heatmaps,
-             const OperatingPoint* point)
-        : files_(files), heatmaps_(heatmaps), point_(point), slots_(4 * states.size()) {
+             const OperatingPoint* point, PictureDigest digest)
+        : files_(files), heatmaps_(heatmaps), point_(point), digest_(digest), slots_(4 * states.size()) {
         for (auto& state : states) threads_.emplace_back([this, &state] { work(state); });
     }
     ~Pipeline() {
@@ -268,7 +268,7 @@ private:
                 if (stopping_ || claimed_ >= files_.size()) return;
                 i = claimed_++;
             }
-            Analysis a = cli::analysePicture(files_[i].picture(), state, heatmaps_, point_);
+            Analysis a = cli::analysePicture(files_[i].picture(), state, heatmaps_, point_, digest_);
             {
                 const std::lock_guard lock(mutex_);
                 slots_[i % slots_.size()] = std::move(a);
@@ -280,6 +280,7 @@ private:
     const std::vector<Job>& files_;
     const bool heatmaps_;
     const OperatingPoint* point_;
+    const PictureDigest digest_;  // taken only when reports are written
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::optional<Analysis>> slots_;
@@ -445,7 +446,8 @@ int main(int argc, char** argv) {
                   std::string(point ? ",operatingPoint\n" : "\n")))
         return 2;
     Progress progress(files.size());
-    Pipeline pipeline(files, states, heatmaps.has_value(), point ? &*point : nullptr);
+    Pipeline pipeline(files, states, heatmaps.has_value(), point ? &*point : nullptr,
+                      options.reportsDir ? PictureDigest::Taken : PictureDigest::Skipped);
     for (std::size_t i = 0; i < files.size(); ++i) {
         const Analysis analysis = pipeline.next();
         const Row& row = analysis.row;

@@ -10,20 +10,24 @@ namespace orvix {
 namespace {
 
 // Read and decode; the file's bytes are released before the classifiers run.
-ImportResult readPicture(const std::filesystem::path& url, Image& picture, PictureOrigin& origin) {
+ImportResult readPicture(const std::filesystem::path& url, Image& picture, PictureOrigin& origin,
+                         PictureDigest digest) {
     auto bytes = readWholeFile(url);
     if (!bytes) return {ImportStatus::Unreadable, bytes.error().message, {}, {}};
     auto decoded = decodePicture(bytes.value());
     if (!decoded) return {ImportStatus::Undecodable, url.string() + ": " + decoded.error().message, {}, {}};
     picture = std::move(decoded->image);
     // The digest of the bytes analysed, not of the file as it may be when the report is saved.
-    origin = {url, sha256Hex(std::span<const std::uint8_t>(bytes.value())), std::move(decoded->dicom)};
+    origin = {url,
+              digest == PictureDigest::Taken ? sha256Hex(std::span<const std::uint8_t>(bytes.value())) : std::string(),
+              std::move(decoded->dicom)};
     return {ImportStatus::Analysed, {}, {}, {}};
 }
 
 }  // namespace
 
-ImportResult importImage(const ImporterOutcome& outcome, DiagnosisState& state, Preparation preparation) {
+ImportResult importImage(const ImporterOutcome& outcome, DiagnosisState& state, Preparation preparation,
+                         PictureDigest digest) {
     if (!outcome.url) {
         printConsoleLine("Error happend");
         return {ImportStatus::ImporterFailed, outcome.error, {}, {}};
@@ -34,7 +38,7 @@ ImportResult importImage(const ImporterOutcome& outcome, DiagnosisState& state, 
 
     Image picture;
     PictureOrigin origin;
-    ImportResult result = readPicture(url, picture, origin);
+    ImportResult result = readPicture(url, picture, origin, digest);
     if (result.status == ImportStatus::Analysed) {
         state.origin = std::move(origin);
         state.fileName = lastPathComponent(url);

@@ -88,7 +88,8 @@ void Screener::screen(DiagnosisState& state, const std::string& uid) {
         DcmDataset& dataset = *file.getDataset();
         std::string calling = text(*file.getMetaInfo(), DCM_SourceApplicationEntityTitle);
 
-        const cli::Analysis analysis = cli::analysePicture({film, {}}, state, false, point_);
+        const cli::Analysis analysis = cli::analysePicture({film, {}}, state, false, point_,
+                                                           reportsDir_ ? PictureDigest::Taken : PictureDigest::Skipped);
         const cli::Row& row = analysis.row;
         const bool analysed = row.result.status == ImportStatus::Analysed;
         Screening screening;
